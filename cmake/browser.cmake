@@ -1,0 +1,1 @@
+# The Qt WebEngine browser: filled in by the browser module.

@@ -1,0 +1,1 @@
+# Pipe command channel: filled in by the pipe module.

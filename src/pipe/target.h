@@ -1,0 +1,71 @@
+// What the pipe thread acts on: the main browser, its top-level window and the two settings
+// of the main browser's handler. The host implements these; tests use fakes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "policy/allowed_origins.h"
+
+namespace trb {
+
+// A window's restored-state rectangle, in the order GEOMETRY takes it and the final report
+// gives it. Right and bottom are exclusive.
+struct NormalRect {
+  int32_t top = 0;
+  int32_t left = 0;
+  int32_t bottom = 0;
+  int32_t right = 0;
+  friend bool operator==(const NormalRect&, const NormalRect&) = default;
+};
+
+// The browser operations the commands use. Called on the pipe thread; an implementation
+// whose engine is bound to another thread marshals the call there.
+class Browser {
+ public:
+  virtual ~Browser() = default;
+  virtual void LoadURL(const std::string& url) = 0;  // main frame
+  virtual void Reload() = 0;
+  virtual std::string GetURL() = 0;  // main frame's committed URL, UTF-8
+  // Asks the browser to close and returns without waiting for it: the close runs the
+  // handler's close sequence, which waits for the pipe thread to end.
+  virtual void CloseBrowser(bool force) = 0;
+};
+
+// Operations on the main browser's top-level window. Called on the pipe thread.
+class Window {
+ public:
+  virtual ~Window() = default;
+  virtual void ShowWindowNormal() = 0;   // foreground, restored, not topmost
+  virtual void ShowWindowTopmost() = 0;  // foreground, restored, topmost
+  virtual void HideWindow() = 0;
+  virtual void MinimizeWindow() = 0;
+  virtual void SetNormalRect(const NormalRect& rect) = 0;  // leaves the window hidden
+  virtual void ForbidResize() = 0;
+  virtual bool IsWindowHidden() = 0;  // a minimised window is not hidden
+  virtual NormalRect GetNormalRect() = 0;
+};
+
+// The browser a command acts on and its window, resolved afresh for every command.
+struct Target {
+  std::shared_ptr<Browser> browser;
+  std::shared_ptr<Window> window;
+};
+
+// The part of the main browser's handler the pipe thread reaches. The handler sets
+// g_main_handler when it is created and clears it when it goes.
+class MainHandler {
+ public:
+  virtual ~MainHandler() = default;
+  // The first entry of the browser list and its window; empty when the list is.
+  virtual Target ResolveTarget() = 0;
+
+  std::atomic<bool> hide_on_close_{false};
+  AllowedOrigins allowed_origins_;
+};
+
+extern std::atomic<MainHandler*> g_main_handler;
+
+}  // namespace trb

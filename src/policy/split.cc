@@ -1,0 +1,68 @@
+#include "policy/split.h"
+
+#include <regex>
+
+namespace trb {
+namespace {
+
+// Shared body of the fixed splitters: `is_sep` marks separator bytes, and a run of them
+// counts as one match when `runs` is set (the "\s+" case).
+template <typename IsSep>
+std::vector<std::string> SplitAt(std::string_view text, IsSep is_sep, bool runs) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  bool matched = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (!is_sep(text[i])) {
+      ++i;
+      continue;
+    }
+    matched = true;
+    pieces.emplace_back(text.substr(start, i - start));
+    ++i;
+    if (runs) {
+      while (i < text.size() && is_sep(text[i])) ++i;
+    }
+    start = i;
+  }
+  if (!matched || start < text.size()) pieces.emplace_back(text.substr(start));
+  return pieces;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pattern) {
+  const std::regex re(pattern.begin(), pattern.end(), std::regex::ECMAScript);
+  std::vector<std::string> pieces;
+  auto begin = text.begin();
+  size_t last_end = 0;
+  bool matched = false;
+  for (std::cregex_iterator it(text.data(), text.data() + text.size(), re), end; it != end; ++it) {
+    matched = true;
+    const size_t at = static_cast<size_t>(it->position(0));
+    pieces.emplace_back(begin + static_cast<std::ptrdiff_t>(last_end),
+                        begin + static_cast<std::ptrdiff_t>(at));
+    last_end = at + static_cast<size_t>(it->length(0));
+  }
+  if (!matched || last_end < text.size()) pieces.emplace_back(text.substr(last_end));
+  return pieces;
+}
+
+std::vector<std::string> SplitAtSemicolons(std::string_view text) {
+  return SplitAt(
+      text, [](char c) { return c == ';'; }, false);
+}
+
+std::vector<std::string> SplitAtWhitespace(std::string_view text) {
+  // ECMAScript \s in the classic locale: space, \t, \n, \v, \f, \r.
+  return SplitAt(
+      text, [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }, true);
+}
+
+std::vector<std::string> SplitAtBars(std::string_view text) {
+  return SplitAt(
+      text, [](char c) { return c == '|'; }, false);
+}
+
+}  // namespace trb
