@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything, and runs every test: the full build under a
+# display with a window manager (unit, integration, end-to-end), then the unit and
+# integration tests again under ASan + UBSan. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh
+jobs=$(nproc)
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$jobs"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+
+status=0
+scripts/with-display.sh ctest --preset default -j 2 || status=1
+ctest --preset asan -j "$jobs" || status=1
+exit $status
