@@ -1,1 +1,56 @@
-# The Qt WebEngine browser: filled in by the browser module.
+# The browser on Qt WebEngine: the engine boundary (src/host), the application (src/app),
+# the executable, the handler's fake-engine tests and the end-to-end tests.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets WebEngineCore WebEngineWidgets)
+find_package(Python3 COMPONENTS Interpreter)
+
+# The application logic that needs no toolkit: testable against a fake engine.
+add_library(trb_app_core STATIC
+  src/app/browser_handler.cc
+  src/app/command_line.cc
+  src/app/pipe_target.cc
+)
+target_include_directories(trb_app_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(trb_app_core PUBLIC trb_pipe trb_policy)
+
+add_library(trb_host_qt STATIC
+  src/host/qt/browser_window.cc
+  src/host/qt/page_scheme.cc
+  src/host/qt/qt_browser.cc
+  src/host/qt/qt_engine.cc
+  src/host/qt/qt_window_ops.cc
+  src/host/qt/web_page.cc
+)
+set_target_properties(trb_host_qt PROPERTIES AUTOMOC ON)
+target_include_directories(trb_host_qt PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(trb_host_qt PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets Qt6::WebEngineCore
+                                         Qt6::WebEngineWidgets)
+
+add_executable(trbrowser
+  src/app/main.cc
+  src/app/host_app.cc
+  src/app/quit_signals.cc
+  src/app/startup_checks.cc
+  resources/trbrowser.qrc
+)
+set_target_properties(trbrowser PROPERTIES AUTORCC ON)
+target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt)
+
+add_executable(browser_handler_tests
+  tests/unit/browser_handler_test.cc
+  tests/unit/command_line_handler_test.cc
+)
+target_link_libraries(browser_handler_tests PRIVATE trb_app_core GTest::gtest_main)
+gtest_discover_tests(browser_handler_tests DISCOVERY_TIMEOUT 60)
+
+# End-to-end: the real browser under Xvfb + openbox, driven over a real socket, against pages
+# on 127.0.0.1. The fixture starts the display itself unless DISPLAY is set.
+if(Python3_Interpreter_FOUND)
+  add_test(NAME e2e_browser
+           COMMAND ${Python3_EXECUTABLE} -m unittest -v test_browser
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e_browser PROPERTIES
+    LABELS e2e
+    TIMEOUT 900
+    RUN_SERIAL TRUE
+    ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>")
+endif()

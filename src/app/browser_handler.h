@@ -1,0 +1,75 @@
+// The client of every browser: life span, titles, close and hide, popups, and the wiring of
+// the navigation, load-error and download decisions. One main handler per process (the one
+// the pipe thread reaches through g_main_handler) and one per popup.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/engine.h"
+#include "pipe/target.h"
+
+namespace trb {
+
+// How the handler starts and stops the pipe thread; tests observe the calls.
+struct PipeThreadControl {
+  std::function<void()> start;
+  std::function<void()> stop;
+};
+
+// The window title of the main browser until a page sets another, and of new popups.
+inline constexpr const char* kMainWindowTitle = "Tavrin WebBrowser";
+inline constexpr const char* kPopupWindowTitle = "New Browser Window";
+
+class BrowserHandler : public MainHandler,
+                       public host::BrowserEvents,
+                       public std::enable_shared_from_this<BrowserHandler> {
+ public:
+  BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views, bool is_main);
+  ~BrowserHandler() override;
+  BrowserHandler(const BrowserHandler&) = delete;
+  BrowserHandler& operator=(const BrowserHandler&) = delete;
+
+  bool is_main() const { return is_main_; }
+  bool use_views() const { return use_views_; }
+  size_t browser_count() const { return browser_list_.size(); }
+
+  // MainHandler (pipe thread)
+  Target ResolveTarget() override;
+
+  // Life span
+  void OnAfterCreated(const std::shared_ptr<host::BrowserView>& browser) override;
+  bool DoClose(host::BrowserView& browser) override;
+  void OnBeforeClose(host::BrowserView& browser) override;
+  void OnBeforePopup(host::BrowserView& browser, const std::string& target_url) override;
+
+  // Display
+  void OnTitleChange(host::BrowserView& browser, const std::string& title) override;
+
+  // Navigation
+  bool OnBeforeBrowse(host::BrowserView& browser, host::Frame& frame, const std::string& url,
+                      bool is_redirect) override;
+
+  // Load
+  void OnLoadError(host::BrowserView& browser, host::Frame& frame, int32_t code,
+                   const std::string& text, const std::string& failed_url) override;
+
+  // Download
+  void OnBeforeDownload(host::BrowserView& browser, const std::string& suggested_name,
+                        host::DownloadCallback& callback) override;
+
+ private:
+  void AssertUiThread() const;
+
+  host::Engine& engine_;
+  PipeThreadControl pipe_;
+  // The main browser while it lives; the first entry is what every pipe command acts on.
+  // Changed on the UI thread only before the pipe thread starts and after it has ended.
+  std::vector<std::shared_ptr<host::BrowserView>> browser_list_;
+  const bool use_views_;
+  const bool is_main_;
+};
+
+}  // namespace trb

@@ -1,0 +1,30 @@
+// The process's command line: the browser's own switches, and everything else, which goes to
+// the toolkit (single-dash options such as -platform) or to the engine (every other "--"
+// switch, e.g. --no-sandbox).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace trb {
+
+struct CommandLine {
+  bool use_views = false;
+  std::string url;                        // value of --url (read, never decides what is shown)
+  std::string named_pipe;                 // value of --named-pipe, empty when absent
+  std::vector<std::string> toolkit_args;  // argv[0] and the toolkit's own arguments
+  std::vector<std::string> engine_args;   // switches for the engine
+};
+
+CommandLine ParseCommandLine(const std::vector<std::string>& argv);
+
+// The argument vector for the toolkit: its own arguments, then the engine's after the marker
+// the engine looks for.
+std::vector<std::string> ToolkitArgv(const CommandLine& cl);
+
+// Chromium refuses to run as root with its sandbox on. True when that would happen, so the
+// program can say so instead of failing obscurely.
+bool SandboxRefusesRoot(const CommandLine& cl, unsigned euid, const char* disable_sandbox_env,
+                        const char* chromium_flags_env);
+
+}  // namespace trb

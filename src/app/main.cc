@@ -1,0 +1,56 @@
+// The browser process: parses the command line, starts the toolkit and the engine, creates
+// the main browser and runs the UI loop until the main browser has closed.
+#include <QApplication>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/host_app.h"
+#include "app/quit_signals.h"
+#include "app/startup_checks.h"
+#include "host/qt/qt_engine.h"
+#include "pipe/pipe_thread.h"
+#include "pipe/ui_calls.h"
+
+int main(int argc, char** argv) {
+  trb::CommandLine cl = trb::ParseCommandLine(std::vector<std::string>(argv, argv + argc));
+  if (!trb::CheckCanStart(cl)) return 1;
+
+  std::vector<std::string> toolkit_args = trb::ToolkitArgv(cl);
+  std::vector<char*> toolkit_argv;
+  for (std::string& arg : toolkit_args) toolkit_argv.push_back(arg.data());
+  toolkit_argv.push_back(nullptr);
+  int toolkit_argc = static_cast<int>(toolkit_args.size());
+
+  trb::BeginStartup();
+  trb::host::QtEngine::RegisterSchemes();
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(toolkit_argc, toolkit_argv.data());
+  // Closing the last visible popup while the main window is hidden must not end anything:
+  // only the main browser's close does.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  trb::SetUiWaker([] {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { trb::DrainUiCalls(); }, Qt::QueuedConnection);
+  });
+  trb::SetPipeSwitchValue(cl.named_pipe);
+
+  int code = 0;
+  {
+    trb::host::QtEngine engine;
+    trb::HostApp host(engine, trb::PipeThreadControl{trb::StartPipeThread, trb::StopPipeThread});
+    QTimer::singleShot(0, &app, [&] {
+      host.OnContextInitialized(cl);
+      trb::StartupDone();
+      trb::InstallQuitSignals([&host] { host.RequestQuit(); });
+    });
+    code = QApplication::exec();
+    // The close sequence has normally stopped the pipe thread already; this is for a loop
+    // that ended any other way.
+    trb::StopPipeThread();
+  }
+  return code == 0 ? 0 : 1;
+}

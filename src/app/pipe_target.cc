@@ -1,0 +1,104 @@
+#include "app/pipe_target.h"
+
+#include <utility>
+
+#include "pipe/ui_calls.h"
+
+namespace trb {
+namespace {
+
+// Holds the browser weakly: a call that arrives after the browser has gone does nothing.
+class UiBrowser : public Browser {
+ public:
+  UiBrowser(host::Engine& engine, std::weak_ptr<host::BrowserView> browser)
+      : engine_(engine), browser_(std::move(browser)) {}
+
+  void LoadURL(const std::string& url) override {
+    RunOnUiThread([&] {
+      if (auto b = Live()) b->LoadURL(url);
+    });
+  }
+  void Reload() override {
+    RunOnUiThread([&] {
+      if (auto b = Live()) b->Reload();
+    });
+  }
+  std::string GetURL() override {
+    std::string url;
+    RunOnUiThread([&] {
+      if (auto b = Live()) url = b->GetURL();
+    });
+    return url;
+  }
+  void CloseBrowser(bool /*force*/) override {
+    // Posted, never awaited: the close runs DoClose, which waits for this thread to end.
+    engine_.PostTask([weak = browser_] {
+      if (auto b = weak.lock(); b && !b->IsClosed()) b->Close();
+    });
+  }
+
+ private:
+  std::shared_ptr<host::BrowserView> Live() const {
+    auto b = browser_.lock();
+    return b && !b->IsClosed() ? b : nullptr;
+  }
+
+  host::Engine& engine_;
+  std::weak_ptr<host::BrowserView> browser_;
+};
+
+class UiWindow : public Window {
+ public:
+  explicit UiWindow(std::weak_ptr<host::BrowserView> browser) : browser_(std::move(browser)) {}
+
+  void ShowWindowNormal() override {
+    On([](host::HostWindow& w) { w.ShowWindowNormal(); });
+  }
+  void ShowWindowTopmost() override {
+    On([](host::HostWindow& w) { w.ShowWindowTopmost(); });
+  }
+  void HideWindow() override {
+    On([](host::HostWindow& w) { w.HideWindow(); });
+  }
+  void MinimizeWindow() override {
+    On([](host::HostWindow& w) { w.MinimizeWindow(); });
+  }
+  void SetNormalRect(const NormalRect& rect) override {
+    On([r = ToWindowRect(rect)](host::HostWindow& w) { w.SetNormalRect(r); });
+  }
+  void ForbidResize() override {
+    On([](host::HostWindow& w) { w.ForbidResize(); });
+  }
+  bool IsWindowHidden() override {
+    bool hidden = true;  // a window that no longer exists is not visible
+    On([&](host::HostWindow& w) { hidden = w.IsWindowHidden(); });
+    return hidden;
+  }
+  NormalRect GetNormalRect() override {
+    NormalRect rect;
+    On([&](host::HostWindow& w) { rect = ToNormalRect(w.GetNormalRect()); });
+    return rect;
+  }
+
+ private:
+  template <typename Fn>
+  void On(Fn fn) {
+    RunOnUiThread([&] {
+      auto b = browser_.lock();
+      if (b && !b->IsClosed()) fn(b->Window());
+    });
+  }
+
+  std::weak_ptr<host::BrowserView> browser_;
+};
+
+}  // namespace
+
+NormalRect ToNormalRect(const host::WindowRect& r) { return {r.top, r.left, r.bottom, r.right}; }
+host::WindowRect ToWindowRect(const NormalRect& r) { return {r.top, r.left, r.bottom, r.right}; }
+
+Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser) {
+  return Target{std::make_shared<UiBrowser>(engine, browser), std::make_shared<UiWindow>(browser)};
+}
+
+}  // namespace trb

@@ -1,0 +1,114 @@
+// The engine boundary: what the application needs from a browser engine and its top-level
+// windows, and the events the engine reports back. One implementation per engine (Qt
+// WebEngine here); unit tests use a fake. Everything here lives on the engine's UI thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace trb::host {
+
+// A window's restored-state rectangle: client area in screen coordinates, right and bottom
+// exclusive.
+struct WindowRect {
+  int32_t top = 0;
+  int32_t left = 0;
+  int32_t bottom = 0;
+  int32_t right = 0;
+  friend bool operator==(const WindowRect&, const WindowRect&) = default;
+};
+
+// A frame of a browser, as handed to a navigation or load-error event.
+class Frame {
+ public:
+  virtual ~Frame() = default;
+  virtual bool IsMain() const = 0;
+  // Replaces the frame's document with `url` (the generated pages are data: URLs). An engine
+  // that cannot navigate the frame directly must still show that document in it.
+  virtual void LoadURL(const std::string& url) = 0;
+};
+
+// The top-level window that holds a browser.
+class HostWindow {
+ public:
+  virtual ~HostWindow() = default;
+  virtual void SetTitle(const std::string& title) = 0;
+  virtual void SetAppIcon() = 0;  // the application's icon, every size it has
+  virtual void ShowWindowNormal() = 0;
+  virtual void ShowWindowTopmost() = 0;
+  virtual void HideWindow() = 0;
+  virtual void MinimizeWindow() = 0;
+  virtual void SetNormalRect(const WindowRect& rect) = 0;
+  virtual void ForbidResize() = 0;
+  virtual bool IsWindowHidden() = 0;
+  virtual WindowRect GetNormalRect() = 0;
+};
+
+// One browser: a page in its own top-level window.
+class BrowserView {
+ public:
+  virtual ~BrowserView() = default;
+  virtual void LoadURL(const std::string& url) = 0;  // main frame
+  virtual void Reload() = 0;
+  virtual std::string GetURL() = 0;  // main frame's committed URL, UTF-8
+  // Runs the close sequence: DoClose may cancel it; otherwise the window goes and
+  // OnBeforeClose follows. Safe to call on a browser that has already closed (no effect).
+  virtual void Close() = 0;
+  virtual bool IsClosed() const = 0;
+  virtual HostWindow& Window() = 0;
+};
+
+// The answer to a download: carry on (the engine asks where to save, starting from
+// `suggested_name`) or drop it.
+class DownloadCallback {
+ public:
+  virtual ~DownloadCallback() = default;
+  virtual void Continue(const std::string& suggested_name, bool show_dialog) = 0;
+};
+
+// The events of one browser. The engine calls them on its UI thread.
+class BrowserEvents {
+ public:
+  virtual ~BrowserEvents() = default;
+  virtual void OnAfterCreated(const std::shared_ptr<BrowserView>& browser) = 0;
+  virtual void OnTitleChange(BrowserView& browser, const std::string& title) = 0;
+  // True keeps the browser open.
+  virtual bool DoClose(BrowserView& browser) = 0;
+  virtual void OnBeforeClose(BrowserView& browser) = 0;
+  // Every navigation of every frame, redirects included. True cancels it.
+  virtual bool OnBeforeBrowse(BrowserView& browser, Frame& frame, const std::string& url,
+                              bool is_redirect) = 0;
+  // A failed load, with the engine's net error code and text.
+  virtual void OnLoadError(BrowserView& browser, Frame& frame, int32_t code,
+                           const std::string& text, const std::string& failed_url) = 0;
+  // A page asked for a new window. The engine opens none of its own.
+  virtual void OnBeforePopup(BrowserView& browser, const std::string& target_url) = 0;
+  virtual void OnBeforeDownload(BrowserView& browser, const std::string& suggested_name,
+                                DownloadCallback& callback) = 0;
+};
+
+// How a new browser's window starts.
+struct WindowSpec {
+  std::string title;
+  bool visible = false;
+};
+
+// The engine itself: creates browsers, owns the UI loop, reaches the desktop.
+class Engine {
+ public:
+  virtual ~Engine() = default;
+  // Creates a browser in a new top-level window; OnAfterCreated follows once it exists.
+  // `events` stays alive as long as the browser.
+  virtual void CreateBrowser(const WindowSpec& spec, std::shared_ptr<BrowserEvents> events,
+                             const std::string& url) = 0;
+  virtual void QuitMessageLoop() = 0;
+  // Runs `task` on the UI thread soon; callable from any thread.
+  virtual void PostTask(std::function<void()> task) = 0;
+  // Hands a URL to the desktop's handler for its scheme; the result is not used.
+  virtual void OpenExternal(const std::string& url) = 0;
+  virtual bool OnUiThread() const = 0;
+};
+
+}  // namespace trb::host

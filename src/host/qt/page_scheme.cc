@@ -1,0 +1,68 @@
+#include "host/qt/page_scheme.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QUrl>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+
+#include "host/qt/qt_strings.h"
+
+namespace trb::host {
+namespace {
+
+constexpr std::string_view kBase64Marker = ";base64,";
+
+}  // namespace
+
+void RegisterPageScheme() {
+  QWebEngineUrlScheme scheme(kPageScheme);
+  scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+  QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+std::string PageSchemeUrlFor(const std::string& data_url) {
+  size_t at = data_url.find(kBase64Marker);
+  if (data_url.rfind("data:", 0) != 0 || at == std::string::npos) return {};
+  return std::string(kPageScheme) + ":" + data_url.substr(at + kBase64Marker.size());
+}
+
+void SubframeDenials::Add(const std::string& url, const std::string& page_data_url) {
+  std::lock_guard lock(mutex_);
+  pages_[url] = page_data_url;
+}
+
+std::string SubframeDenials::Take(const std::string& url) {
+  std::lock_guard lock(mutex_);
+  auto it = pages_.find(url);
+  if (it == pages_.end()) return {};
+  std::string page = std::move(it->second);
+  pages_.erase(it);
+  return page;
+}
+
+SubframeInterceptor::SubframeInterceptor(std::shared_ptr<SubframeDenials> denials, QObject* parent)
+    : QWebEngineUrlRequestInterceptor(parent), denials_(std::move(denials)) {}
+
+void SubframeInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
+  if (info.resourceType() != QWebEngineUrlRequestInfo::ResourceTypeSubFrame) return;
+  std::string page = denials_->Take(ToUtf8(info.requestUrl()));
+  if (page.empty()) return;
+  std::string target = PageSchemeUrlFor(page);
+  if (target.empty()) {
+    info.block(true);
+    return;
+  }
+  info.redirect(QUrl(QString::fromStdString(target)));
+}
+
+void PageSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
+  QByteArray payload = job->requestUrl().path(QUrl::FullyEncoded).toLatin1();
+  QByteArray html = QByteArray::fromBase64(QByteArray::fromPercentEncoding(payload));
+  auto* buffer = new QBuffer(job);
+  buffer->setData(html);
+  buffer->open(QIODevice::ReadOnly);
+  job->reply("text/html", buffer);
+}
+
+}  // namespace trb::host

@@ -1,0 +1,55 @@
+// Generated pages for subframes. The engine cannot send a subframe to a data: URL from the
+// network layer, so a refused subframe request is redirected to our own scheme, whose handler
+// serves the same page text the data: URL carries.
+#pragma once
+
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineUrlSchemeHandler>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace trb::host {
+
+inline constexpr char kPageScheme[] = "trb-page";
+
+// Registers the scheme with the engine; must run before the application object exists.
+void RegisterPageScheme();
+
+// "trb-page:" + the payload of a base64 data: URL; empty when `data_url` is not one.
+std::string PageSchemeUrlFor(const std::string& data_url);
+
+// Subframe requests to refuse, by URL, each with the data: URL of the page to show instead.
+class SubframeDenials {
+ public:
+  void Add(const std::string& url, const std::string& page_data_url);
+  // Takes the page for `url` out of the set; empty when the URL is not refused.
+  std::string Take(const std::string& url);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> pages_;
+};
+
+// Per page: turns a refused subframe request into a redirect to the page scheme.
+class SubframeInterceptor : public QWebEngineUrlRequestInterceptor {
+  Q_OBJECT
+ public:
+  SubframeInterceptor(std::shared_ptr<SubframeDenials> denials, QObject* parent);
+  void interceptRequest(QWebEngineUrlRequestInfo& info) override;
+
+ private:
+  std::shared_ptr<SubframeDenials> denials_;
+};
+
+// Serves "trb-page:" URLs: decodes the page text they carry.
+class PageSchemeHandler : public QWebEngineUrlSchemeHandler {
+  Q_OBJECT
+ public:
+  using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+  void requestStarted(QWebEngineUrlRequestJob* job) override;
+};
+
+}  // namespace trb::host

@@ -1,0 +1,233 @@
+#include "host/qt/qt_browser.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEngineView>
+
+#include "host/qt/browser_window.h"
+#include "host/qt/page_scheme.h"
+#include "host/qt/qt_engine.h"
+#include "host/qt/qt_strings.h"
+#include "host/qt/web_page.h"
+
+namespace trb::host {
+namespace {
+
+bool IsWebScheme(const QString& scheme) { return scheme == "http" || scheme == "https"; }
+
+// Schemes the engine loads itself. Any other scheme an accepted navigation would hand to the
+// desktop, which only our own scheme's decision may do.
+bool IsEngineScheme(const QString& scheme) {
+  static const QStringList kSchemes = {
+      "http", "https", "data",       "file",       "about",       "blob",
+      "ws",   "wss",   "filesystem", "javascript", "view-source", QString(kPageScheme)};
+  return kSchemes.contains(scheme);
+}
+
+}  // namespace
+
+// The main frame: a generated page replaces the document once the refused navigation has
+// been dropped, hence the deferred load.
+class QtBrowser::MainFrame : public Frame {
+ public:
+  explicit MainFrame(WebPage* page) : page_(page) {}
+  bool IsMain() const override { return true; }
+  void LoadURL(const std::string& url) override {
+    QTimer::singleShot(0, page_, [page = page_, url = ToQString(url)] {
+      if (page) page->load(QUrl(url));
+    });
+  }
+
+ private:
+  QPointer<WebPage> page_;
+};
+
+// A subframe: the engine cannot load into it from here, so the page to show is remembered
+// and put in place by the request interceptor (page_scheme.h).
+class QtBrowser::SubFrame : public Frame {
+ public:
+  bool IsMain() const override { return false; }
+  void LoadURL(const std::string& url) override { replacement = url; }
+  std::string replacement;
+};
+
+QtBrowser::QtBrowser(QtEngine& engine, std::shared_ptr<BrowserEvents> events)
+    : engine_(engine),
+      events_(std::move(events)),
+      denials_(std::make_shared<SubframeDenials>()),
+      context_(std::make_unique<QObject>()) {}
+
+QtBrowser::~QtBrowser() { Dispose(); }
+
+void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const std::string& url) {
+  std::weak_ptr<QtBrowser> weak = weak_from_this();
+  window_ = new BrowserWindow([weak] {
+    if (auto self = weak.lock()) self->Close();
+  });
+  window_->setWindowTitle(ToQString(spec.title));
+  window_->resize(1024, 768);
+  auto* layout = new QVBoxLayout(window_);
+  layout->setContentsMargins(0, 0, 0, 0);
+  view_ = new QWebEngineView(window_);
+  page_ = new WebPage(profile, view_, [this](const QUrl& u, bool main_frame, bool redirect) {
+    return OnNavigation(u, main_frame, redirect);
+  });
+  page_->setUrlRequestInterceptor(new SubframeInterceptor(denials_, page_));
+  view_->setPage(page_);
+  layout->addWidget(view_);
+
+  QObject::connect(page_, &QWebEnginePage::titleChanged, context_.get(),
+                   [this](const QString& title) {
+                     if (!closed_) events_->OnTitleChange(*this, ToUtf8(title));
+                   });
+  QObject::connect(page_, &QWebEnginePage::loadingChanged, context_.get(),
+                   [this](const QWebEngineLoadingInfo& info) { OnLoadingChanged(info); });
+  QObject::connect(page_, &QWebEnginePage::newWindowRequested, context_.get(),
+                   [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request); });
+  QObject::connect(page_, &QWebEnginePage::windowCloseRequested, context_.get(), [weak] {
+    if (auto self = weak.lock()) self->Close();
+  });
+
+  window_->winId();
+  if (spec.visible) {
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+  }
+  if (!url.empty()) LoadURL(url);
+  events_->OnAfterCreated(shared_from_this());
+}
+
+void QtBrowser::Dispose() {
+  closed_ = true;
+  delete window_.data();  // owns the view, which owns the page
+}
+
+bool QtBrowser::Owns(const QWebEngineDownloadRequest* download) const {
+  return page_ && download->page() == page_.data();
+}
+
+// ---- BrowserView ----
+
+void QtBrowser::LoadURL(const std::string& url) {
+  if (closed_ || !page_) return;
+  QUrl qurl(ToQString(url));
+  // The engine never asks about these before loading them, so the decision is taken here.
+  if (qurl.scheme() == "about" || !IsEngineScheme(qurl.scheme())) {
+    MainFrame frame(page_);
+    if (events_->OnBeforeBrowse(*this, frame, url, false)) return;
+    if (!IsEngineScheme(qurl.scheme())) return;
+  }
+  page_->load(qurl);
+}
+
+void QtBrowser::Reload() {
+  if (!closed_ && page_) page_->triggerAction(QWebEnginePage::Reload);
+}
+
+std::string QtBrowser::GetURL() { return closed_ || !page_ ? std::string() : ToUtf8(page_->url()); }
+
+void QtBrowser::Close() {
+  if (closed_ || closing_) return;
+  auto self = shared_from_this();  // the handler may drop its reference below
+  closing_ = true;
+  bool keep_open = events_->DoClose(*this);
+  closing_ = false;
+  if (keep_open || closed_) return;
+  closed_ = true;
+  if (page_) page_->ClearNavigationHook();
+  context_.reset();
+  if (window_) {
+    window_->hide();
+    window_->deleteLater();
+  }
+  events_->OnBeforeClose(*this);
+  engine_.Forget(this);
+}
+
+// ---- Engine events ----
+
+bool QtBrowser::OnNavigation(const QUrl& url, bool main_frame, bool redirect) {
+  if (closed_) return false;
+  std::string text = ToUtf8(url);
+  if (main_frame) {
+    MainFrame frame(page_);
+    if (events_->OnBeforeBrowse(*this, frame, text, redirect)) return false;
+    return IsEngineScheme(url.scheme());
+  }
+  SubFrame frame;
+  if (!events_->OnBeforeBrowse(*this, frame, text, redirect)) return IsEngineScheme(url.scheme());
+  // A refused web request goes ahead so that the interceptor can swap the page in; anything
+  // else refused leaves the frame as it was.
+  if (!frame.replacement.empty() && IsWebScheme(url.scheme())) {
+    denials_->Add(text, frame.replacement);
+    return true;
+  }
+  return false;
+}
+
+void QtBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
+  if (closed_ || info.status() != QWebEngineLoadingInfo::LoadFailedStatus) return;
+  // HTTP statuses (404 and the like) are pages, not failed loads.
+  if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain ||
+      info.errorDomain() == QWebEngineLoadingInfo::NoErrorDomain) {
+    return;
+  }
+  MainFrame frame(page_);  // the engine reports failures of the main frame only
+  events_->OnLoadError(*this, frame, info.errorCode(), ToUtf8(info.errorString()),
+                       ToUtf8(info.url()));
+}
+
+void QtBrowser::OnNewWindow(QWebEngineNewWindowRequest& request) {
+  // Not opened in the engine's own popup: the handler makes an independent browser.
+  if (!closed_) events_->OnBeforePopup(*this, ToUtf8(request.requestedUrl()));
+}
+
+namespace {
+
+class DialogDownload : public DownloadCallback {
+ public:
+  DialogDownload(QWebEngineDownloadRequest* download, QWidget* parent)
+      : download_(download), parent_(parent) {}
+  void Continue(const std::string& suggested_name, bool show_dialog) override {
+    answered = true;
+    if (!download_) return;
+    QString path = QDir(download_->downloadDirectory()).filePath(ToQString(suggested_name));
+    if (show_dialog) {
+      path = QFileDialog::getSaveFileName(parent_, QString(), path, QString(), nullptr,
+                                          QFileDialog::DontUseNativeDialog);
+    }
+    if (!download_) return;
+    if (path.isEmpty()) {
+      download_->cancel();
+      return;
+    }
+    QFileInfo target(path);
+    download_->setDownloadDirectory(target.absolutePath());
+    download_->setDownloadFileName(target.fileName());
+    download_->accept();
+  }
+  bool answered = false;
+
+ private:
+  QPointer<QWebEngineDownloadRequest> download_;
+  QPointer<QWidget> parent_;
+};
+
+}  // namespace
+
+void QtBrowser::HandleDownload(QWebEngineDownloadRequest* download) {
+  QPointer<QWebEngineDownloadRequest> guard(download);
+  QWidget* parent = window_ && window_->isVisible() ? window_.data() : nullptr;
+  DialogDownload callback(download, parent);
+  if (!closed_) events_->OnBeforeDownload(*this, ToUtf8(download->suggestedFileName()), callback);
+  if (!callback.answered && guard) guard->cancel();
+}
+
+}  // namespace trb::host

@@ -1,0 +1,84 @@
+// One browser on Qt WebEngine: a page in a view in its own top-level window. Adapts the
+// engine's signals and overrides to the BrowserEvents of its handler.
+#pragma once
+
+#include <QPointer>
+
+#include <memory>
+#include <string>
+
+#include "host/engine.h"
+
+class QUrl;
+class QWebEngineDownloadRequest;
+class QWebEngineLoadingInfo;
+class QWebEngineNewWindowRequest;
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace trb::host {
+
+class BrowserWindow;
+class QtEngine;
+class SubframeDenials;
+class WebPage;
+
+class QtBrowser : public BrowserView,
+                  public HostWindow,
+                  public std::enable_shared_from_this<QtBrowser> {
+ public:
+  QtBrowser(QtEngine& engine, std::shared_ptr<BrowserEvents> events);
+  ~QtBrowser() override;
+  QtBrowser(const QtBrowser&) = delete;
+  QtBrowser& operator=(const QtBrowser&) = delete;
+
+  // Builds the window (native from the start, so title, icon and window operations apply
+  // before it is first shown), starts `url` if any, and reports the browser as created.
+  void Start(const WindowSpec& spec, QWebEngineProfile* profile, const std::string& url);
+  // Drops the window and page at once; for the engine's shut-down.
+  void Dispose();
+  bool Owns(const QWebEngineDownloadRequest* download) const;
+  void HandleDownload(QWebEngineDownloadRequest* download);
+
+  // BrowserView
+  void LoadURL(const std::string& url) override;
+  void Reload() override;
+  std::string GetURL() override;
+  void Close() override;
+  bool IsClosed() const override { return closed_; }
+  HostWindow& Window() override { return *this; }
+
+  // HostWindow (qt_window_ops.cc)
+  void SetTitle(const std::string& title) override;
+  void SetAppIcon() override;
+  void ShowWindowNormal() override;
+  void ShowWindowTopmost() override;
+  void HideWindow() override;
+  void MinimizeWindow() override;
+  void SetNormalRect(const WindowRect& rect) override;
+  void ForbidResize() override;
+  bool IsWindowHidden() override;
+  WindowRect GetNormalRect() override;
+
+ private:
+  class MainFrame;
+  class SubFrame;
+
+  bool OnNavigation(const QUrl& url, bool main_frame, bool redirect);
+  void OnLoadingChanged(const QWebEngineLoadingInfo& info);
+  void OnNewWindow(QWebEngineNewWindowRequest& request);
+  void ShowRestored(bool topmost);
+
+  QtEngine& engine_;
+  std::shared_ptr<BrowserEvents> events_;
+  std::shared_ptr<SubframeDenials> denials_;
+  // Receiver of the engine's signals: they stop when this browser goes.
+  std::unique_ptr<QObject> context_;
+  QPointer<BrowserWindow> window_;
+  QPointer<QWebEngineView> view_;
+  QPointer<WebPage> page_;
+  bool closing_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace trb::host

@@ -1,0 +1,89 @@
+#include "host/qt/qt_engine.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+
+#include <algorithm>
+
+#include "host/qt/page_scheme.h"
+#include "host/qt/qt_browser.h"
+#include "host/qt/qt_strings.h"
+
+namespace trb::host {
+
+void QtEngine::RegisterSchemes() { RegisterPageScheme(); }
+
+QtEngine::QtEngine() : profile_(new QWebEngineProfile()) {  // no storage name: off the record
+  QWebEngineSettings* settings = profile_->settings();
+  // Failed loads show our own page, and script-opened windows must reach the popup handler.
+  settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+  settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+  // Every unknown scheme reaches the navigation decision, which hands on only our own.
+  settings->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
+  profile_->installUrlSchemeHandler(kPageScheme, new PageSchemeHandler(profile_));
+  QObject::connect(profile_, &QWebEngineProfile::downloadRequested, profile_,
+                   [this](QWebEngineDownloadRequest* download) {
+                     for (const auto& browser : browsers_) {
+                       if (browser->Owns(download)) {
+                         browser->HandleDownload(download);
+                         return;
+                       }
+                     }
+                     download->cancel();
+                   });
+}
+
+QtEngine::~QtEngine() {
+  // Pages must be gone before their profile.
+  std::vector<std::shared_ptr<QtBrowser>> browsers;
+  browsers.swap(browsers_);
+  for (const auto& browser : browsers) browser->Dispose();
+  browsers.clear();
+  // Tasks still queued may hold the last reference to a closed browser.
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  delete profile_;
+}
+
+void QtEngine::CreateBrowser(const WindowSpec& spec, std::shared_ptr<BrowserEvents> events,
+                             const std::string& url) {
+  auto browser = std::make_shared<QtBrowser>(*this, std::move(events));
+  browsers_.push_back(browser);
+  browser->Start(spec, profile_, url);
+}
+
+void QtEngine::Forget(QtBrowser* browser) {
+  auto it = std::find_if(browsers_.begin(), browsers_.end(),
+                         [browser](const auto& b) { return b.get() == browser; });
+  if (it == browsers_.end()) return;
+  // Released from the loop: the browser may still be on the stack below us.
+  std::shared_ptr<QtBrowser> keep = *it;
+  browsers_.erase(it);
+  PostTask([keep] {});
+}
+
+void QtEngine::QuitMessageLoop() { QCoreApplication::exit(0); }
+
+void QtEngine::PostTask(std::function<void()> task) {
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+}
+
+void QtEngine::OpenExternal(const std::string& url) {
+  // Found on PATH and started with an argument vector: the URL never meets a shell.
+  QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+  if (opener.isEmpty()) return;
+  QProcess::startDetached(opener, {ToQString(url)});
+}
+
+bool QtEngine::OnUiThread() const {
+  return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+}  // namespace trb::host

@@ -1,0 +1,301 @@
+// BrowserHandler against a fake engine: life span order, the close sequences, popups and the
+// wiring of the decisions to the frame that asked.
+#include "app/browser_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "policy/pages.h"
+
+namespace trb {
+namespace {
+
+using Log = std::vector<std::string>;
+
+class FakeBrowser : public host::BrowserView, public host::HostWindow {
+ public:
+  explicit FakeBrowser(Log* log) : log_(log) {}
+  void LoadURL(const std::string& url) override { log_->push_back("load " + url); }
+  void Reload() override { log_->push_back("reload"); }
+  std::string GetURL() override { return {}; }
+  void Close() override { log_->push_back("close"); }
+  bool IsClosed() const override { return false; }
+  HostWindow& Window() override { return *this; }
+  void SetTitle(const std::string& title) override { log_->push_back("title " + title); }
+  void SetAppIcon() override { log_->push_back("icon"); }
+  void ShowWindowNormal() override { log_->push_back("show"); }
+  void ShowWindowTopmost() override { log_->push_back("topmost"); }
+  void HideWindow() override { log_->push_back("hide"); }
+  void MinimizeWindow() override { log_->push_back("minimize"); }
+  void SetNormalRect(const host::WindowRect&) override { log_->push_back("rect"); }
+  void ForbidResize() override { log_->push_back("noresize"); }
+  bool IsWindowHidden() override { return true; }
+  host::WindowRect GetNormalRect() override { return {}; }
+
+ private:
+  Log* log_;
+};
+
+class FakeFrame : public host::Frame {
+ public:
+  explicit FakeFrame(bool main) : main_(main) {}
+  bool IsMain() const override { return main_; }
+  void LoadURL(const std::string& url) override { loaded.push_back(url); }
+  std::vector<std::string> loaded;
+
+ private:
+  bool main_;
+};
+
+struct Created {
+  host::WindowSpec spec;
+  std::shared_ptr<host::BrowserEvents> events;
+  std::string url;
+};
+
+class FakeEngine : public host::Engine {
+ public:
+  void CreateBrowser(const host::WindowSpec& spec, std::shared_ptr<host::BrowserEvents> events,
+                     const std::string& url) override {
+    created.push_back({spec, std::move(events), url});
+  }
+  void QuitMessageLoop() override { ++quits; }
+  void PostTask(std::function<void()> task) override { task(); }
+  void OpenExternal(const std::string& url) override { opened.push_back(url); }
+  bool OnUiThread() const override { return true; }
+
+  std::vector<Created> created;
+  std::vector<std::string> opened;
+  int quits = 0;
+};
+
+class FakeDownload : public host::DownloadCallback {
+ public:
+  void Continue(const std::string& name, bool show_dialog) override {
+    continued_with = name;
+    dialog = show_dialog;
+  }
+  std::string continued_with;
+  bool dialog = false;
+};
+
+class BrowserHandlerTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<BrowserHandler> MakeHandler(bool is_main) {
+    PipeThreadControl pipe{[this] { log.push_back("pipe start"); },
+                           [this] { log.push_back("pipe stop"); }};
+    return std::make_shared<BrowserHandler>(engine, pipe, false, is_main);
+  }
+
+  Log log;
+  FakeEngine engine;
+  std::shared_ptr<FakeBrowser> browser = std::make_shared<FakeBrowser>(&log);
+};
+
+TEST_F(BrowserHandlerTest, MainAfterCreatedSetsIconThenDefaultPageThenListThenPipe) {
+  auto handler = MakeHandler(true);
+  EXPECT_EQ(g_main_handler.load(), handler.get());
+  EXPECT_EQ(handler->browser_count(), 0u);
+  handler->OnAfterCreated(browser);
+  EXPECT_EQ(log, (Log{"icon", "load " + DefaultPageURL(), "pipe start"}));
+  EXPECT_EQ(handler->browser_count(), 1u);
+  Target target = handler->ResolveTarget();
+  EXPECT_TRUE(target.browser && target.window);
+}
+
+TEST_F(BrowserHandlerTest, PipeStartsOnlyAfterTheBrowserIsInTheList) {
+  std::shared_ptr<BrowserHandler> handler;
+  size_t count_at_start = 99;
+  PipeThreadControl pipe{[&] { count_at_start = handler->browser_count(); }, nullptr};
+  handler = std::make_shared<BrowserHandler>(engine, pipe, false, true);
+  handler->OnAfterCreated(browser);
+  EXPECT_EQ(count_at_start, 1u);
+}
+
+TEST_F(BrowserHandlerTest, PopupAfterCreatedOnlySetsIcon) {
+  auto handler = MakeHandler(false);
+  EXPECT_NE(g_main_handler.load(), handler.get());
+  handler->OnAfterCreated(browser);
+  EXPECT_EQ(log, (Log{"icon"}));
+  EXPECT_EQ(handler->browser_count(), 0u);
+  EXPECT_FALSE(handler->ResolveTarget().browser);
+}
+
+TEST_F(BrowserHandlerTest, MainHandlerClearsGlobalWhenDestroyed) {
+  auto handler = MakeHandler(true);
+  ASSERT_EQ(g_main_handler.load(), handler.get());
+  handler.reset();
+  EXPECT_EQ(g_main_handler.load(), nullptr);
+}
+
+TEST_F(BrowserHandlerTest, DoCloseWithHideOnCloseLoadsDefaultPageHidesAndCancels) {
+  auto handler = MakeHandler(true);
+  handler->OnAfterCreated(browser);
+  log.clear();
+  handler->hide_on_close_ = true;
+  EXPECT_TRUE(handler->DoClose(*browser));
+  EXPECT_EQ(log, (Log{"load " + DefaultPageURL(), "hide"}));
+  EXPECT_EQ(handler->browser_count(), 1u);
+}
+
+TEST_F(BrowserHandlerTest, DoCloseWithoutHideOnCloseStopsPipeAndProceeds) {
+  auto handler = MakeHandler(true);
+  handler->OnAfterCreated(browser);
+  log.clear();
+  EXPECT_FALSE(handler->DoClose(*browser));
+  EXPECT_EQ(log, (Log{"pipe stop"}));
+  // The list still holds the browser until OnBeforeClose: the pipe thread's final report
+  // needed it.
+  EXPECT_EQ(handler->browser_count(), 1u);
+}
+
+TEST_F(BrowserHandlerTest, PopupCloseProceedsWhateverHideOnCloseSays) {
+  for (bool hide : {false, true}) {
+    log.clear();
+    auto handler = MakeHandler(false);
+    handler->hide_on_close_ = hide;
+    EXPECT_FALSE(handler->DoClose(*browser));
+    EXPECT_TRUE(log.empty()) << "hide=" << hide;
+  }
+}
+
+TEST_F(BrowserHandlerTest, OnBeforeCloseOfMainEndsLoop) {
+  auto handler = MakeHandler(true);
+  handler->OnAfterCreated(browser);
+  handler->OnBeforeClose(*browser);
+  EXPECT_EQ(handler->browser_count(), 0u);
+  EXPECT_EQ(engine.quits, 1);
+}
+
+TEST_F(BrowserHandlerTest, OnBeforeCloseOfUnknownBrowserKeepsLoop) {
+  auto handler = MakeHandler(true);
+  handler->OnAfterCreated(browser);
+  FakeBrowser other(&log);
+  handler->OnBeforeClose(other);
+  EXPECT_EQ(handler->browser_count(), 1u);
+  EXPECT_EQ(engine.quits, 0);
+}
+
+TEST_F(BrowserHandlerTest, OnBeforeCloseOfPopupDoesNothing) {
+  auto handler = MakeHandler(false);
+  handler->OnAfterCreated(browser);
+  handler->OnBeforeClose(*browser);
+  EXPECT_EQ(engine.quits, 0);
+}
+
+TEST_F(BrowserHandlerTest, EveryPopupGetsAVisibleWindowAndItsOwnNonMainHandler) {
+  auto main = MakeHandler(true);
+  main->allowed_origins_.Replace({"http://allowed"});
+  main->OnBeforePopup(*browser, "http://popup.test/");
+  ASSERT_EQ(engine.created.size(), 1u);
+  const Created& first = engine.created[0];
+  EXPECT_EQ(first.spec.title, "New Browser Window");
+  EXPECT_TRUE(first.spec.visible);
+  EXPECT_EQ(first.url, "http://popup.test/");
+  auto* popup = dynamic_cast<BrowserHandler*>(first.events.get());
+  ASSERT_NE(popup, nullptr);
+  EXPECT_NE(popup, main.get());
+  EXPECT_FALSE(popup->is_main());
+  EXPECT_FALSE(popup->use_views());
+  EXPECT_TRUE(popup->allowed_origins_.IsEmpty());
+  EXPECT_EQ(g_main_handler.load(), main.get());
+
+  // A popup opens popups the same way.
+  popup->OnBeforePopup(*browser, "http://second.test/");
+  ASSERT_EQ(engine.created.size(), 2u);
+  auto* second = dynamic_cast<BrowserHandler*>(engine.created[1].events.get());
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, popup);
+  EXPECT_FALSE(second->is_main());
+}
+
+TEST_F(BrowserHandlerTest, TitleGoesToTheWindowUnchanged) {
+  auto handler = MakeHandler(true);
+  handler->OnTitleChange(*browser, " A <title> & more ");
+  EXPECT_EQ(log, (Log{"title  A <title> & more "}));
+}
+
+struct BrowseCase {
+  const char* name;
+  bool main_frame;
+  const char* url;
+  bool with_list;
+  bool cancels;
+  bool shows_denied;
+  bool hands_to_os;
+};
+
+class BeforeBrowseTest : public BrowserHandlerTest,
+                         public ::testing::WithParamInterface<BrowseCase> {};
+
+TEST_P(BeforeBrowseTest, DecisionActsOnTheFrameThatAsked) {
+  const BrowseCase& c = GetParam();
+  auto handler = MakeHandler(true);
+  if (c.with_list) handler->allowed_origins_.Replace({"http://allowed.test"});
+  FakeFrame frame(c.main_frame);
+  EXPECT_EQ(handler->OnBeforeBrowse(*browser, frame, c.url, false), c.cancels);
+  if (c.shows_denied) {
+    EXPECT_EQ(frame.loaded,
+              (std::vector<std::string>{MakeDataURL(AccessDeniedPage(c.url), "text/html")}));
+  } else {
+    EXPECT_TRUE(frame.loaded.empty());
+  }
+  if (c.hands_to_os) {
+    EXPECT_EQ(engine.opened, (std::vector<std::string>{c.url}));
+  } else {
+    EXPECT_TRUE(engine.opened.empty());
+  }
+  EXPECT_TRUE(log.empty()) << "the browser itself is not touched";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BeforeBrowseTest,
+    ::testing::Values(
+        BrowseCase{"AllowedMain", true, "http://allowed.test/x", true, false, false, false},
+        BrowseCase{"RefusedMain", true, "http://other.test/", true, true, true, false},
+        BrowseCase{"RefusedSub", false, "http://other.test/f", true, true, true, false},
+        BrowseCase{"AllowedSub", false, "http://allowed.test/f", true, false, false, false},
+        BrowseCase{"NoListMain", true, "http://other.test/", false, false, false, false},
+        BrowseCase{"OwnSchemeMain", true, "tavrin:open?x=1", false, true, false, true},
+        BrowseCase{"OwnSchemeSubWithList", false, "tavrin:x", true, true, false, true},
+        BrowseCase{"LookalikeScheme", true, "tavrinx:x", false, false, false, false},
+        BrowseCase{"HtmlDataAlways", true, "data:text/html,hi", true, false, false, false},
+        BrowseCase{"AboutBlankRefused", true, "about:blank", true, true, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrowserHandlerTest, PopupHandlerHasNoListButStillHandsOwnScheme) {
+  auto handler = MakeHandler(false);
+  FakeFrame frame(true);
+  EXPECT_FALSE(handler->OnBeforeBrowse(*browser, frame, "http://anything.test/", false));
+  EXPECT_TRUE(handler->OnBeforeBrowse(*browser, frame, "tavrin:go", false));
+  EXPECT_EQ(engine.opened, (std::vector<std::string>{"tavrin:go"}));
+}
+
+TEST_F(BrowserHandlerTest, LoadErrorShowsPageInThatFrameExceptAborted) {
+  auto handler = MakeHandler(true);
+  FakeFrame sub(false);
+  handler->OnLoadError(*browser, sub, -102, "net::ERR_CONNECTION_REFUSED", "http://127.0.0.1:9/");
+  EXPECT_EQ(sub.loaded,
+            (std::vector<std::string>{MakeDataURL(
+                LoadErrorPage("http://127.0.0.1:9/", "net::ERR_CONNECTION_REFUSED", -102),
+                "text/html")}));
+  FakeFrame main(true);
+  handler->OnLoadError(*browser, main, -3, "net::ERR_ABORTED", "http://x/");
+  EXPECT_TRUE(main.loaded.empty());
+  handler->OnLoadError(*browser, main, 7, "positive", "http://x/");
+  EXPECT_EQ(main.loaded.size(), 1u);
+}
+
+TEST_F(BrowserHandlerTest, DownloadContinuesWithSuggestedNameAndDialog) {
+  auto handler = MakeHandler(false);
+  FakeDownload download;
+  handler->OnBeforeDownload(*browser, "report.pdf", download);
+  EXPECT_EQ(download.continued_with, "report.pdf");
+  EXPECT_TRUE(download.dialog);
+}
+
+}  // namespace
+}  // namespace trb

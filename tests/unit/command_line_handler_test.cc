@@ -1,0 +1,54 @@
+// The browser's command line: own switches, what goes to the toolkit and to the engine, and
+// the refusal to start as root with the sandbox on.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace trb {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, OwnSwitchesAreTakenAndTheRestForwarded) {
+  CommandLine cl =
+      ParseCommandLine({"trbrowser", "--no-sandbox", "--named-pipe=/tmp/x.sock", "--use-views",
+                        "--url=http://a/", "-platform", "offscreen", "--renderer-process-limit=1"});
+  EXPECT_TRUE(cl.use_views);
+  EXPECT_EQ(cl.named_pipe, "/tmp/x.sock");
+  EXPECT_EQ(cl.url, "http://a/");
+  EXPECT_EQ(cl.toolkit_args, (Args{"trbrowser", "-platform", "offscreen"}));
+  EXPECT_EQ(cl.engine_args, (Args{"--no-sandbox", "--renderer-process-limit=1"}));
+  EXPECT_EQ(ToolkitArgv(cl), (Args{"trbrowser", "-platform", "offscreen", "--webEngineArgs",
+                                   "--no-sandbox", "--renderer-process-limit=1"}));
+}
+
+TEST(CommandLine, SwitchValuesAndLookalikes) {
+  CommandLine cl = ParseCommandLine(
+      {"trbrowser", "--use-views=0", "--url", "--named-pipe=a=b", "--urlx=1", "--use-viewsy"});
+  EXPECT_TRUE(cl.use_views);  // present with any value
+  EXPECT_EQ(cl.url, "");
+  EXPECT_EQ(cl.named_pipe, "a=b");
+  EXPECT_EQ(cl.engine_args, (Args{"--urlx=1", "--use-viewsy"}));
+}
+
+TEST(CommandLine, NoEngineSwitchesNoMarker) {
+  CommandLine cl = ParseCommandLine({"trbrowser", "--webEngineArgs"});
+  EXPECT_EQ(ToolkitArgv(cl), (Args{"trbrowser"}));
+  EXPECT_TRUE(cl.named_pipe.empty());
+  EXPECT_FALSE(cl.use_views);
+}
+
+TEST(CommandLine, RootNeedsTheSandboxOff) {
+  CommandLine plain = ParseCommandLine({"trbrowser"});
+  CommandLine no_sandbox = ParseCommandLine({"trbrowser", "--no-sandbox"});
+  EXPECT_TRUE(SandboxRefusesRoot(plain, 0, nullptr, nullptr));
+  EXPECT_FALSE(SandboxRefusesRoot(plain, 1000, nullptr, nullptr));
+  EXPECT_FALSE(SandboxRefusesRoot(no_sandbox, 0, nullptr, nullptr));
+  EXPECT_FALSE(SandboxRefusesRoot(plain, 0, "1", nullptr));
+  EXPECT_TRUE(SandboxRefusesRoot(plain, 0, "0", nullptr));
+  EXPECT_TRUE(SandboxRefusesRoot(plain, 0, "", "--disable-gpu"));
+  EXPECT_FALSE(SandboxRefusesRoot(plain, 0, nullptr, "--disable-gpu --no-sandbox"));
+}
+
+}  // namespace
+}  // namespace trb
