@@ -1,0 +1,47 @@
+# trbrowserctl, the controller tool, with its tests. Portable core only: no toolkit.
+set(TRB_TOOLS_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+
+add_library(trbctl_core STATIC
+  ${TRB_TOOLS_DIR}/tools/options.cc
+  ${TRB_TOOLS_DIR}/tools/reply_plan.cc
+  ${TRB_TOOLS_DIR}/tools/listener.cc
+  ${TRB_TOOLS_DIR}/tools/browser_process.cc
+  ${TRB_TOOLS_DIR}/tools/signals.cc
+  ${TRB_TOOLS_DIR}/tools/session.cc
+)
+target_include_directories(trbctl_core PUBLIC ${TRB_TOOLS_DIR}/tools)
+target_link_libraries(trbctl_core PUBLIC trb_pipe)
+
+add_executable(trbrowserctl ${TRB_TOOLS_DIR}/tools/main.cc)
+target_link_libraries(trbrowserctl PRIVATE trbctl_core)
+
+add_executable(tool_unit_tests
+  ${TRB_TOOLS_DIR}/tests/tool/options_test.cc
+  ${TRB_TOOLS_DIR}/tests/tool/reply_plan_test.cc
+  ${TRB_TOOLS_DIR}/tests/tool/listener_test.cc
+)
+target_link_libraries(tool_unit_tests PRIVATE trbctl_core GTest::gtest_main)
+gtest_discover_tests(tool_unit_tests DISCOVERY_TIMEOUT 60)
+
+# The tool as a process against a fake browser over a real socket.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME tool_edge_cases
+    COMMAND ${Python3_EXECUTABLE} -m unittest -v test_tool_edge_cases
+    WORKING_DIRECTORY ${TRB_TOOLS_DIR}/tests/tool)
+  set_tests_properties(tool_edge_cases PROPERTIES
+    LABELS integration TIMEOUT 300
+    ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>")
+
+  # The tool and the documented examples against the real browser under a display.
+  if(TARGET trbrowser)
+    foreach(suite test_tool_e2e test_examples_e2e)
+      add_test(NAME tool_${suite}
+        COMMAND ${Python3_EXECUTABLE} -m unittest -v ${suite}
+        WORKING_DIRECTORY ${TRB_TOOLS_DIR}/tests/tool)
+      set_tests_properties(tool_${suite} PROPERTIES
+        LABELS e2e TIMEOUT 600 RUN_SERIAL ON
+        ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>;TRBROWSER=$<TARGET_FILE:trbrowser>;TRB_SOURCE_DIR=${TRB_TOOLS_DIR}")
+    endforeach()
+  endif()
+endif()

@@ -1,0 +1,104 @@
+#include "listener.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace trbctl {
+namespace {
+
+class ListenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/trbctl-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/sock";
+  }
+  void TearDown() override {
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(ListenerTest, CreatesAnOwnerOnlySocket) {
+  EXPECT_EQ(ProbeSocketPath(path_), PathState::kFree);
+  std::string error;
+  int fd = ListenAt(path_, error);
+  ASSERT_GE(fd, 0) << error;
+  struct stat info;
+  ASSERT_EQ(stat(path_.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(ProbeSocketPath(path_), PathState::kLive);
+  close(fd);
+}
+
+TEST_F(ListenerTest, RefusesALiveSocket) {
+  std::string error;
+  int first = ListenAt(path_, error);
+  ASSERT_GE(first, 0) << error;
+  EXPECT_EQ(ListenAt(path_, error), -1);
+  EXPECT_NE(error.find("another controller"), std::string::npos) << error;
+  close(first);
+}
+
+TEST_F(ListenerTest, ReplacesAStaleSocket) {
+  std::string error;
+  int first = ListenAt(path_, error);
+  ASSERT_GE(first, 0) << error;
+  close(first);  // the file stays, nobody listens: a crashed controller's leftover
+  EXPECT_EQ(ProbeSocketPath(path_), PathState::kStale);
+  int second = ListenAt(path_, error);
+  ASSERT_GE(second, 0) << error;
+  EXPECT_EQ(ProbeSocketPath(path_), PathState::kLive);
+  close(second);
+}
+
+TEST_F(ListenerTest, NeverRemovesAFileThatIsNoSocket) {
+  std::ofstream(path_) << "keep me";
+  EXPECT_EQ(ProbeSocketPath(path_), PathState::kNotSocket);
+  std::string error;
+  EXPECT_EQ(ListenAt(path_, error), -1);
+  EXPECT_FALSE(error.empty());
+  std::ifstream in(path_);
+  std::string content;
+  std::getline(in, content);
+  EXPECT_EQ(content, "keep me");
+}
+
+TEST_F(ListenerTest, TooLongPathIsAnError) {
+  std::string error;
+  EXPECT_EQ(ListenAt("/tmp/" + std::string(200, 'x'), error), -1);
+  EXPECT_NE(error.find("too long"), std::string::npos) << error;
+}
+
+TEST(SocketPathFor, FollowsTheBrowsersFirstCandidate) {
+  const char* saved = getenv("TMPDIR");
+  std::string saved_value = saved != nullptr ? saved : "";
+  setenv("TMPDIR", "/var/tmp/", 1);
+  EXPECT_EQ(SocketPathFor(""), "/var/tmp/trbrowser");
+  EXPECT_EQ(SocketPathFor("abc"), "/var/tmp/abc");
+  EXPECT_EQ(SocketPathFor("/run/user/x.sock"), "/run/user/x.sock");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(SocketPathFor("abc"), "/tmp/abc");
+  setenv("TMPDIR", "rel", 1);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(SocketPathFor("abc"), std::string(cwd) + "/rel/abc");
+  if (saved != nullptr)
+    setenv("TMPDIR", saved_value.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+}
+
+}  // namespace
+}  // namespace trbctl
