@@ -41,7 +41,7 @@ if(Python3_Interpreter_FOUND)
         WORKING_DIRECTORY ${TRB_TOOLS_DIR}/tests/tool)
       set_tests_properties(tool_${suite} PROPERTIES
         LABELS e2e TIMEOUT 600 RUN_SERIAL ON
-        ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>;TRBROWSER=$<TARGET_FILE:trbrowser>;TRB_SOURCE_DIR=${TRB_TOOLS_DIR}")
+        ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>;TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;TRB_SOURCE_DIR=${TRB_TOOLS_DIR}")
     endforeach()
   endif()
 endif()
