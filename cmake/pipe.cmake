@@ -1,1 +1,48 @@
-# Pipe command channel: filled in by the pipe module.
+# Pipe command channel: the controller's connection, framing, command language and
+# execution against the browser interfaces. No toolkit.
+add_library(trb_pipe STATIC
+  src/pipe/stop_signal.cc
+  src/pipe/socket_path.cc
+  src/pipe/unix_socket_transport.cc
+  src/pipe/framing.cc
+  src/pipe/command_language.cc
+  src/pipe/pipe_controller.cc
+  src/pipe/target.cc
+  src/pipe/ui_calls.cc
+  src/pipe/pipe_thread.cc
+)
+target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads)
+
+add_executable(pipe_unit_tests
+  tests/unit/pipe_framing_test.cc
+  tests/unit/pipe_command_language_test.cc
+  tests/unit/pipe_socket_path_test.cc
+)
+target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
+gtest_discover_tests(pipe_unit_tests DISCOVERY_TIMEOUT 60)
+
+add_library(trb_pipe_testing STATIC
+  tests/integration/test_controller.cc
+  tests/integration/fake_browser.cc
+)
+target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
+
+add_executable(pipe_integration_tests
+  tests/integration/pipe_commands_test.cc
+  tests/integration/pipe_framing_test.cc
+  tests/integration/pipe_connection_test.cc
+  tests/integration/pipe_ui_calls_test.cc
+)
+target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing GTest::gtest_main)
+gtest_discover_tests(pipe_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+# StartPipeThread works once per process, so every case here runs in a process of its own.
+add_executable(pipe_thread_tests tests/integration/pipe_thread_test.cc)
+target_link_libraries(pipe_thread_tests PRIVATE trb_pipe_testing GTest::gtest_main)
+gtest_discover_tests(pipe_thread_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+if(TRBROWSER_BENCH)
+  add_executable(bench_pipe_roundtrip bench/pipe_roundtrip.cc)
+  target_link_libraries(bench_pipe_roundtrip PRIVATE trb_pipe)
+endif()
