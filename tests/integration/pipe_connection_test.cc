@@ -1,0 +1,209 @@
+// Finding and connecting to the controller: no listener, busy listeners, the socket path
+// rules, and controllers of another user.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "pipe_session.h"
+
+namespace trb::testing_support {
+namespace {
+
+// Sets TMPDIR for the life of the object.
+class ScopedTmpdir {
+ public:
+  explicit ScopedTmpdir(const std::string& value) {
+    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+    setenv("TMPDIR", value.c_str(), 1);
+  }
+  ~ScopedTmpdir() {
+    if (saved_) {
+      setenv("TMPDIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+// Checks that the pipe thread ended without touching the browser or the settings.
+void ExpectUntouched(PipeSession& s) {
+  EXPECT_TRUE(s.WaitEnded());
+  EXPECT_EQ(s.handler.resolve_count(), 0);
+  EXPECT_TRUE(s.handler.Calls().empty());
+  EXPECT_TRUE(s.handler.hide_on_close_);
+}
+
+TEST(PipeConnection, NoListenerEndsQuietly) {
+  PipeSession s;
+  s.handler.hide_on_close_ = true;
+  s.pipe.Start(s.controller.dir() + "/nobody-listens-here", s.stop);
+  ExpectUntouched(s);
+  s.pipe.Stop();  // finds the thread ended
+  s.pipe.Stop();
+}
+
+TEST(PipeConnection, SocketFileWithoutListenerEndsQuietly) {
+  PipeSession s;
+  s.handler.hide_on_close_ = true;
+  s.controller.StopListening();
+  s.pipe.Start(s.controller.path(), s.stop);
+  ExpectUntouched(s);
+}
+
+TEST(PipeConnection, BusyListenerIsJoinedWhenASlotFrees) {
+  PipeSession s(/*backlog=*/0);
+  const int filler = ConnectClient(s.controller.path());  // takes the only slot
+  ASSERT_GE(filler, 0);
+  std::atomic<int> busy{0};
+  ConnectOptions options;
+  options.on_busy = [&] { ++busy; };
+  s.pipe.Start(s.controller.path(), s.stop, options);
+  ASSERT_TRUE(WaitUntil([&] { return busy.load() >= 3; }));
+  EXPECT_FALSE(s.pipe.ended());
+  ASSERT_TRUE(s.controller.Accept());  // the filler's connection: a slot frees
+  ASSERT_TRUE(s.controller.Accept());  // the browser's
+  close(filler);
+  ASSERT_TRUE(s.controller.Send("ISHIDDEN"));
+  EXPECT_EQ(s.controller.Read(10), "ISHIDDEN 1");
+}
+
+TEST(PipeConnection, ListenerBusyForTooLongIsGivenUp) {
+  PipeSession s(/*backlog=*/0);
+  s.handler.hide_on_close_ = true;
+  const int filler = ConnectClient(s.controller.path());
+  ASSERT_GE(filler, 0);
+  ConnectOptions options;
+  options.busy_timeout = std::chrono::milliseconds(200);
+  s.pipe.Start(s.controller.path(), s.stop, options);
+  ExpectUntouched(s);
+  close(filler);
+}
+
+TEST(PipeConnection, StopWhileWaitingForABusyListenerEndsWithoutConnecting) {
+  PipeSession s(/*backlog=*/0);
+  s.handler.hide_on_close_ = true;
+  const int filler = ConnectClient(s.controller.path());
+  ASSERT_GE(filler, 0);
+  std::atomic<int> busy{0};
+  ConnectOptions options;
+  options.on_busy = [&] { ++busy; };
+  s.pipe.Start(s.controller.path(), s.stop, options);
+  ASSERT_TRUE(WaitUntil([&] { return busy.load() >= 1; }));
+  s.pipe.Stop();
+  ExpectUntouched(s);
+  close(filler);
+}
+
+TEST(PipeConnection, NameIsLookedUpInTmpdirThenAsDotNetPipe) {
+  {
+    PipeSession s(8);  // listens on DIR/ctl.sock; the browser looks for DIR/ctl.sock first
+    const ScopedTmpdir tmpdir(s.controller.dir() + "/");
+    s.pipe.Start("ctl.sock", s.stop);
+    ASSERT_TRUE(s.controller.Accept());
+    ASSERT_TRUE(s.controller.Send("GETURL"));
+    EXPECT_EQ(s.controller.Read(17), "GETURL about:fake");
+  }
+  {
+    TestController dotnet(8, "CoreFxPipe_ctl");
+    FakeMainHandler handler;
+    const ScopedMainHandler scoped(&handler);
+    const ScopedTmpdir tmpdir(dotnet.dir());
+    StopSignal stop;
+    PipeThread pipe;
+    pipe.Start("ctl", stop);
+    ASSERT_TRUE(dotnet.Accept());
+    ASSERT_TRUE(dotnet.Send("ISHIDDEN"));
+    EXPECT_EQ(dotnet.Read(10), "ISHIDDEN 1");
+  }
+}
+
+TEST(PipeConnection, PlainNameWinsOverDotNetPipe) {
+  TestController plain(8, "trbrowser");
+  const int dotnet = ListenAt(plain.dir() + "/CoreFxPipe_trbrowser");
+  ASSERT_GE(dotnet, 0);
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  const ScopedTmpdir tmpdir(plain.dir());
+  StopSignal stop;
+  PipeThread pipe;
+  pipe.Start("", stop);  // the default name
+  ASSERT_TRUE(plain.Accept());
+  ASSERT_TRUE(plain.Send("ISHIDDEN"));
+  EXPECT_EQ(plain.Read(10), "ISHIDDEN 1");
+  pollfd fd{dotnet, POLLIN, 0};
+  EXPECT_EQ(poll(&fd, 1, 0), 0);  // nobody connected to the second candidate
+  close(dotnet);
+}
+
+TEST(PipeConnection, ControllerOfAnotherUserIsRefused) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to run a controller as another user (uid 65534)";
+  }
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  const std::string path = dir.path() + "/other.sock";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The controller, as user nobody: listen, report ready, then wait for the browser's
+    // connection and tell whether it went away without sending anything.
+    close(ready[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(11);
+    if (listen(listener, 4) != 0) _exit(12);
+    const char byte = 'r';
+    if (write(ready[1], &byte, 1) != 1) _exit(13);
+    pollfd fd{listener, POLLIN, 0};
+    if (poll(&fd, 1, 30000) != 1) _exit(14);
+    const int conn = accept(listener, nullptr, nullptr);
+    char c;
+    fd = {conn, POLLIN, 0};
+    if (poll(&fd, 1, 30000) != 1) _exit(15);
+    _exit(read(conn, &c, 1) == 0 ? 0 : 16);  // closed without a byte
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+
+  FakeMainHandler handler;
+  handler.hide_on_close_ = true;
+  const ScopedMainHandler scoped(&handler);
+  StopSignal stop;
+  PipeThread pipe;
+  testing::internal::CaptureStderr();
+  pipe.Start(path, stop);
+  EXPECT_TRUE(WaitUntil([&] { return pipe.ended(); }));
+  const std::string error = testing::internal::GetCapturedStderr();
+  EXPECT_NE(error.find("runs as uid 65534"), std::string::npos) << error;
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+  EXPECT_EQ(handler.resolve_count(), 0);
+  EXPECT_TRUE(handler.hide_on_close_);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace trb::testing_support

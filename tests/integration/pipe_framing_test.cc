@@ -1,0 +1,150 @@
+// How reads become pieces over a real socket: writes merged by a read, commands across the
+// read size, over-long commands, and a controller that stops reading.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pipe/framing.h"
+#include "pipe/pipe_controller.h"
+#include "pipe/transport.h"
+#include "pipe_session.h"
+
+namespace trb::testing_support {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// Holds the pipe thread inside its first command (ISHIDDEN) while `write` runs, so that
+// everything written there is waiting before the next read.
+void WhileHeld(PipeSession& s, const std::function<void()>& write) {
+  Gate gate;
+  bool first = true;
+  s.handler.before_call = [&](const std::string& name) {
+    if (name == "IsWindowHidden" && first) {
+      first = false;
+      gate.EnterAndWait();
+    }
+  };
+  ASSERT_TRUE(s.Connect());
+  ASSERT_TRUE(s.controller.Send("ISHIDDEN;"));
+  ASSERT_TRUE(gate.WaitEntered());
+  write();
+  gate.Release();
+  ASSERT_EQ(s.controller.Read(10), "ISHIDDEN 1");
+}
+
+TEST(PipeFraming, TwoUnterminatedWritesReadTogetherAreOnePiece) {
+  PipeSession s;
+  WhileHeld(s, [&] {
+    ASSERT_TRUE(s.controller.Send("SHOW"));
+    ASSERT_TRUE(s.controller.Send("HIDE"));
+  });
+  EXPECT_EQ(s.controller.Read(28), "ERROR Syntax Error: SHOWHIDE");
+  s.pipe.Stop();
+  EXPECT_EQ(s.handler.Calls(), (Strings{"IsWindowHidden", "GetNormalRect"}));
+}
+
+TEST(PipeFraming, CommandAcrossTheReadSizeStaysWhole) {
+  PipeSession s;
+  std::string batch;
+  while (batch.size() < 3000) batch += "LOAD http://example.test/page;";
+  ASSERT_EQ(batch.size(), 3000u);  // read as 2047 + 953; the 69th command spans the two
+  WhileHeld(s, [&] { ASSERT_TRUE(s.controller.Send(batch)); });
+  ASSERT_TRUE(s.handler.WaitResolveCount(1 + 100));
+  s.pipe.Stop();
+  bool closed = false;
+  EXPECT_EQ(s.controller.ReadUntilClosed(&closed), kDefaultReport);  // no syntax error
+  Strings expected{"IsWindowHidden"};
+  expected.insert(expected.end(), 100, "LoadURL http://example.test/page");
+  expected.push_back("GetNormalRect");
+  EXPECT_EQ(s.handler.Calls(), expected);
+}
+
+TEST(PipeFraming, CommandCutByAFullReadIsCompletedByTheNextWrite) {
+  PipeSession s;
+  std::string filler;
+  while (filler.size() + 100 <= Framer::kReadSize) filler += "NORESIZE;";
+  const size_t fillers = filler.size() / 9;
+  std::string url = "http://x.test/";
+  url.resize(Framer::kReadSize - filler.size() - 5, 'a');
+  // Exactly one full read ending inside the URL; the URL's last byte comes in a short
+  // write without ';', as a controller sends its last command.
+  WhileHeld(s, [&] { ASSERT_TRUE(s.controller.Send(filler + "LOAD " + url)); });
+  ASSERT_TRUE(s.handler.WaitResolveCount(1 + static_cast<int>(fillers)));
+  ASSERT_TRUE(s.controller.Send("b"));
+  ASSERT_TRUE(s.handler.WaitResolveCount(2 + static_cast<int>(fillers)));
+  s.pipe.Stop();
+  bool closed = false;
+  EXPECT_EQ(s.controller.ReadUntilClosed(&closed), kDefaultReport);  // no syntax error
+  Strings expected{"IsWindowHidden"};
+  expected.insert(expected.end(), fillers, "ForbidResize");
+  expected.push_back("LoadURL " + url + "b");
+  expected.push_back("GetNormalRect");
+  EXPECT_EQ(s.handler.Calls(), expected);
+}
+
+// Delivers scripted reads, as a controller writing faster than the browser reads would: a
+// socket cannot promise that every read of a long command comes back full.
+class ScriptedTransport : public Transport {
+ public:
+  explicit ScriptedTransport(std::vector<std::string> reads) : reads_(std::move(reads)) {}
+  Wait WaitReadable() override { return Wait::kData; }
+  std::optional<size_t> Read(char* buffer, size_t size) override {
+    if (next_ == reads_.size()) return std::nullopt;  // then the controller closes
+    const std::string& read = reads_[next_++];
+    EXPECT_LE(read.size(), size);
+    std::copy(read.begin(), read.end(), buffer);
+    return read.size();
+  }
+  void Write(std::string_view bytes) override { written.emplace_back(bytes); }
+
+  std::vector<std::string> written;
+
+ private:
+  std::vector<std::string> reads_;
+  size_t next_ = 0;
+};
+
+TEST(PipeFraming, OverLongCommandIsAnsweredOnceAndTheStreamGoesOn) {
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  std::string stream = "LOAD " + std::string(Framer::kMaxCarried + 5000, 'z') + ";SHOW;ISHIDDEN";
+  std::vector<std::string> reads;
+  for (size_t at = 0; at < stream.size(); at += Framer::kReadSize) {
+    reads.push_back(stream.substr(at, Framer::kReadSize));
+  }
+  ScriptedTransport transport(std::move(reads));
+  StopSignal stop;
+  PipeController controller("unused");
+  controller.Serve(transport, stop);
+
+  ASSERT_EQ(transport.written.size(), 2u);
+  const std::string& answer = transport.written[0];
+  const std::string prefix = "ERROR Syntax Error: LOAD zzz";
+  EXPECT_GT(answer.size(), Framer::kMaxCarried);
+  EXPECT_EQ(answer.substr(0, prefix.size()), prefix);
+  EXPECT_EQ(answer.find_first_not_of('z', prefix.size()), std::string::npos);
+  EXPECT_EQ(transport.written[1], "ISHIDDEN 0");
+  EXPECT_EQ(handler.Calls(), (Strings{"ShowWindowNormal", "IsWindowHidden", "CloseBrowser 1"}));
+}
+
+TEST(PipeFraming, ControllerThatStopsReadingCannotHoldUpTheStop) {
+  PipeSession s;
+  s.handler.url = "http://a.test/" + std::string(64 * 1024, 'p');
+  ConnectOptions options;
+  options.stopped_write_grace = std::chrono::milliseconds(100);
+  ASSERT_TRUE(s.Connect(options));
+  std::string commands;
+  for (int i = 0; i < 200; ++i) commands += "GETURL;";
+  ASSERT_TRUE(s.controller.Send(commands));  // ~13 MB of replies that nobody reads
+  ASSERT_TRUE(s.handler.WaitResolveCount(2));
+  s.pipe.Stop();  // returns: the blocked reply is given up once the grace has passed
+  EXPECT_TRUE(s.pipe.ended());
+}
+
+}  // namespace
+}  // namespace trb::testing_support

@@ -1,0 +1,190 @@
+// Calls the pipe thread makes on the UI thread, and stopping the pipe thread while such a
+// call is in flight: the UI thread's wait must run it instead of deadlocking.
+#include "pipe/ui_calls.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "pipe_session.h"
+
+namespace trb::testing_support {
+namespace {
+
+// Makes the calling thread the UI thread with the given waker, for one test.
+class ScopedUiWaker {
+ public:
+  explicit ScopedUiWaker(std::function<void()> wake) { SetUiWaker(std::move(wake)); }
+  ~ScopedUiWaker() { SetUiWaker(nullptr); }
+};
+
+// A UI loop on its own thread: runs queued calls whenever woken, until destroyed.
+class FakeUiLoop {
+ public:
+  FakeUiLoop() {
+    std::promise<void> ready;
+    thread_ = std::thread([this, &ready] {
+      SetUiWaker([this] { Wake(); });
+      id_ = std::this_thread::get_id();
+      ready.set_value();
+      std::unique_lock lock(mutex_);
+      while (!quit_) {
+        woken_cv_.wait(lock, [&] { return woken_ || quit_; });
+        woken_ = false;
+        lock.unlock();
+        DrainUiCalls();
+        lock.lock();
+      }
+    });
+    ready.get_future().wait();
+  }
+  ~FakeUiLoop() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    woken_cv_.notify_all();
+    thread_.join();
+    SetUiWaker(nullptr);
+  }
+  std::thread::id id() const { return id_; }
+
+ private:
+  void Wake() {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+    woken_cv_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable woken_cv_;
+  bool woken_ = false;
+  bool quit_ = false;
+  std::thread::id id_;
+  std::thread thread_;
+};
+
+TEST(UiCalls, WithoutWakerRunInline) {
+  SetUiWaker(nullptr);
+  std::thread::id ran_on;
+  RunOnUiThread([&] { ran_on = std::this_thread::get_id(); });
+  EXPECT_EQ(ran_on, std::this_thread::get_id());
+}
+
+TEST(UiCalls, OnTheUiThreadItselfRunInline) {
+  bool woken = false;
+  const ScopedUiWaker waker([&] { woken = true; });
+  bool ran = false;
+  RunOnUiThread([&] { ran = true; });
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(woken);
+}
+
+TEST(UiCalls, RunOnTheUiThreadAndWaitForIt) {
+  FakeUiLoop ui;
+  std::vector<std::thread::id> ran_on;
+  std::thread worker([&] {
+    for (int i = 0; i < 100; ++i) {
+      RunOnUiThread([&] { ran_on.push_back(std::this_thread::get_id()); });
+      EXPECT_EQ(ran_on.size(), static_cast<size_t>(i + 1));  // done before the return
+    }
+  });
+  worker.join();
+  ASSERT_EQ(ran_on.size(), 100u);
+  for (const std::thread::id id : ran_on) EXPECT_EQ(id, ui.id());
+}
+
+TEST(UiCalls, ExceptionReachesTheCaller) {
+  FakeUiLoop ui;
+  std::thread worker([&] {
+    EXPECT_THROW(RunOnUiThread([] { throw std::runtime_error("boom"); }), std::runtime_error);
+    int value = 0;
+    RunOnUiThread([&] { value = 7; });  // the queue still works afterwards
+    EXPECT_EQ(value, 7);
+  });
+  worker.join();
+}
+
+// The UI thread is busy (it never drains on its own) when it stops the pipe thread, which is
+// waiting inside a UI call: the stop runs the call, the reply and the report still go out.
+TEST(UiCalls, StopWhilePipeThreadWaitsInsideAUiCall) {
+  std::atomic<bool> woken{false};
+  const ScopedUiWaker waker([&] { woken = true; });
+  PipeSession s;
+  const std::thread::id ui = std::this_thread::get_id();
+  std::atomic<int> off_ui{0};
+  s.handler.before_call = [&](const std::string&) {
+    RunOnUiThread([&] { off_ui += std::this_thread::get_id() != ui; });
+  };
+  ASSERT_TRUE(s.Connect());
+  ASSERT_TRUE(s.controller.Send("ISHIDDEN;SHOW"));
+  ASSERT_TRUE(WaitUntil([&] { return woken.load(); }));  // the call is queued
+  s.pipe.Stop();
+  EXPECT_TRUE(s.pipe.ended());
+  bool closed = false;
+  EXPECT_EQ(s.controller.ReadUntilClosed(&closed), std::string("ISHIDDEN 1") + kDefaultReport);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(s.handler.Calls(),
+            (std::vector<std::string>{"IsWindowHidden", "ShowWindowNormal", "GetNormalRect"}));
+  EXPECT_EQ(off_ui, 0);
+}
+
+// Many times over: a UI loop runs a few calls, then stops the pipe thread while the
+// controller keeps sending commands that need the UI thread. Every round must end.
+TEST(UiCalls, StoppingUnderLoadNeverHangs) {
+  TestController controller;
+  for (int round = 0; round < 150; ++round) {
+    SCOPED_TRACE(round);
+    std::mutex mutex;
+    std::condition_variable woken_cv;
+    bool woken = false;
+    const ScopedUiWaker waker([&] {
+      std::lock_guard lock(mutex);
+      woken = true;
+      woken_cv.notify_all();
+    });
+    const std::thread::id ui = std::this_thread::get_id();
+    std::atomic<int> off_ui{0};
+    FakeMainHandler handler;
+    const ScopedMainHandler scoped(&handler);
+    handler.before_call = [&](const std::string&) {
+      RunOnUiThread([&] { off_ui += std::this_thread::get_id() != ui; });
+    };
+    StopSignal stop;
+    PipeThread pipe;
+    pipe.Start(controller.path(), stop);
+    ASSERT_TRUE(controller.Accept());
+
+    std::string received;
+    bool closed = false;
+    std::thread io([&] {
+      for (int i = 0; i < 100; ++i) {
+        if (!controller.Send("SHOW;ISHIDDEN;HIDE;GETURL;NORESIZE;")) break;
+      }
+      received = controller.ReadUntilClosed(&closed, 60s);
+    });
+
+    // The UI loop: a few rounds of running calls, then the close.
+    for (int i = 0; i < round % 9; ++i) {
+      std::unique_lock lock(mutex);
+      if (!woken_cv.wait_for(lock, 10s, [&] { return woken; })) break;
+      woken = false;
+      lock.unlock();
+      DrainUiCalls();
+    }
+    pipe.Stop();
+    EXPECT_TRUE(pipe.ended());
+    io.join();
+    EXPECT_TRUE(closed);
+    const std::string report = kDefaultReport;
+    ASSERT_GE(received.size(), report.size());
+    EXPECT_EQ(received.substr(received.size() - report.size()), report);
+    EXPECT_EQ(off_ui, 0);
+  }
+}
+
+}  // namespace
+}  // namespace trb::testing_support

@@ -1,0 +1,145 @@
+#include "test_controller.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+namespace trb::testing_support {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+sockaddr_un Address(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  return addr;
+}
+
+int MillisLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = "/tmp/trb-pipe-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+TestController::TestController(int backlog, std::string socket_name)
+    : path_(dir_.path() + "/" + socket_name) {
+  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_un addr = Address(path_);
+  if (listen_fd_ < 0 ||
+      bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listen_fd_, backlog) != 0) {
+    throw std::runtime_error(std::string("cannot listen: ") + std::strerror(errno));
+  }
+}
+
+TestController::~TestController() {
+  CloseConnection();
+  StopListening();
+}
+
+bool TestController::Accept(std::chrono::milliseconds timeout) {
+  CloseConnection();
+  pollfd fd{listen_fd_, POLLIN, 0};
+  if (poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return false;
+  conn_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  return conn_fd_ >= 0;
+}
+
+bool TestController::Send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = send(conn_fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string TestController::Read(size_t count, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::string out;
+  char buffer[65536];
+  while (out.size() < count) {
+    pollfd fd{conn_fd_, POLLIN, 0};
+    if (poll(&fd, 1, MillisLeft(deadline)) <= 0) break;
+    const ssize_t n = recv(conn_fd_, buffer, std::min(sizeof buffer, count - out.size()), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+std::string TestController::ReadUntilClosed(bool* closed, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::string out;
+  char buffer[65536];
+  *closed = false;
+  for (;;) {
+    pollfd fd{conn_fd_, POLLIN, 0};
+    if (poll(&fd, 1, MillisLeft(deadline)) <= 0) return out;
+    const ssize_t n = recv(conn_fd_, buffer, sizeof buffer, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *closed = true;
+      return out;
+    }
+    out.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void TestController::CloseConnection() {
+  if (conn_fd_ >= 0) close(conn_fd_);
+  conn_fd_ = -1;
+}
+
+void TestController::StopListening() {
+  if (listen_fd_ >= 0) close(listen_fd_);
+  listen_fd_ = -1;
+}
+
+int ConnectClient(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const sockaddr_un addr = Address(path);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int ListenAt(const std::string& path, int backlog) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_un addr = Address(path);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(fd, backlog) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace trb::testing_support
