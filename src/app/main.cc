@@ -1,6 +1,7 @@
 // The browser process: parses the command line, starts the toolkit and the engine, creates
 // the main browser and runs the UI loop until the main browser has closed.
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <string>
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
   int toolkit_argc = static_cast<int>(toolkit_args.size());
 
   trb::BeginStartup();
+  // The engine's start-up banner is not ours to print; QT_LOGGING_RULES still overrides this.
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   trb::host::QtEngine::RegisterSchemes();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(toolkit_argc, toolkit_argv.data());

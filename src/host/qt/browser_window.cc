@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QTimer>
+#include <QWindow>
 
 namespace trb::host {
 
@@ -15,6 +16,31 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
   QTimer::singleShot(0, this, [this] {
     if (on_close_request_) on_close_request_();
   });
+}
+
+void BrowserWindow::Minimize() {
+  QWindow* handle = windowHandle();
+  if (handle != nullptr && isVisible() && !handle->isExposed()) {
+    if (!filter_installed_) {
+      handle->installEventFilter(this);
+      filter_installed_ = true;
+    }
+    minimize_when_exposed_ = true;
+    return;
+  }
+  minimize_when_exposed_ = false;
+  showMinimized();
+}
+
+bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && minimize_when_exposed_ && watched == windowHandle() &&
+      windowHandle()->isExposed()) {
+    minimize_when_exposed_ = false;
+    QTimer::singleShot(0, this, [this] {
+      if (isVisible()) showMinimized();
+    });
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace trb::host

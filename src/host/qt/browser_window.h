@@ -13,11 +13,19 @@ class BrowserWindow : public QWidget {
  public:
   explicit BrowserWindow(std::function<void()> on_close_request);
 
+  // Minimises now, or, while the window manager has not yet put a just-shown window on the
+  // screen (it drops the request then), as soon as it has.
+  void Minimize();
+  void CancelPendingMinimize() { minimize_when_exposed_ = false; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   std::function<void()> on_close_request_;
+  bool minimize_when_exposed_ = false;
+  bool filter_installed_ = false;
 };
 
 }  // namespace trb::host

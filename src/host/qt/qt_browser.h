@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/engine.h"
@@ -68,6 +69,7 @@ class QtBrowser : public BrowserView,
   void OnLoadingChanged(const QWebEngineLoadingInfo& info);
   void OnNewWindow(QWebEngineNewWindowRequest& request);
   void ShowRestored(bool topmost);
+  void ApplyRect(const WindowRect& rect);
 
   QtEngine& engine_;
   std::shared_ptr<BrowserEvents> events_;
@@ -77,6 +79,9 @@ class QtBrowser : public BrowserView,
   QPointer<BrowserWindow> window_;
   QPointer<QWebEngineView> view_;
   QPointer<WebPage> page_;
+  // The restored rectangle GEOMETRY set, applied when the window is next shown: until then
+  // the window manager may still move the window for an earlier show.
+  std::optional<WindowRect> normal_rect_;
   bool closing_ = false;
   bool closed_ = false;
 };

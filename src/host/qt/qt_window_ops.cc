@@ -43,8 +43,13 @@ void QtBrowser::SetAppIcon() {
 
 void QtBrowser::ShowRestored(bool topmost) {
   if (!window_) return;
+  window_->CancelPendingMinimize();
   if (QWindow* handle = window_->windowHandle()) {
     handle->setFlag(Qt::WindowStaysOnTopHint, topmost);
+  }
+  if (normal_rect_) {
+    ApplyRect(*normal_rect_);
+    normal_rect_.reset();
   }
   window_->showNormal();  // also brings a minimised or maximised window back
   window_->raise();
@@ -56,21 +61,29 @@ void QtBrowser::ShowWindowNormal() { ShowRestored(false); }
 void QtBrowser::ShowWindowTopmost() { ShowRestored(true); }
 
 void QtBrowser::HideWindow() {
-  if (window_) window_->hide();
+  if (!window_) return;
+  window_->CancelPendingMinimize();
+  window_->hide();
 }
 
 void QtBrowser::MinimizeWindow() {
   if (!window_) return;
   window_->activateWindow();
-  window_->showMinimized();
+  window_->Minimize();
 }
 
 void QtBrowser::SetNormalRect(const WindowRect& rect) {
   if (!window_) return;
   // Like a placement record with a hide command: hidden, restored state, new rectangle.
+  window_->CancelPendingMinimize();
   window_->hide();
   window_->setWindowState(window_->windowState() &
                           ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+  ApplyRect(rect);
+  normal_rect_ = rect;
+}
+
+void QtBrowser::ApplyRect(const WindowRect& rect) {
   window_->setGeometry(rect.left, rect.top, Extent(rect.left, rect.right),
                        Extent(rect.top, rect.bottom));
 }
@@ -91,6 +104,7 @@ bool QtBrowser::IsWindowHidden() { return !window_ || !window_->isVisible(); }
 
 WindowRect QtBrowser::GetNormalRect() {
   if (!window_) return {};
+  if (normal_rect_) return *normal_rect_;
   // The rectangle the window takes when restored, in the coordinates SetNormalRect takes.
   const bool restored = !(window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
   QRect r = restored ? window_->geometry() : window_->normalGeometry();

@@ -1,0 +1,362 @@
+"""Reusable end-to-end fixture: a display with a window manager, a controller socket, the
+real trbrowser, test pages on 127.0.0.1 and window inspection through the X tools.
+
+Standard library only. The display: DISPLAY from the environment when set, otherwise a
+private Xvfb with openbox for the test run.
+"""
+
+import base64
+import http.server
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+
+DEFAULT_TIMEOUT = 30.0
+
+
+def browser_path():
+    """The trbrowser executable: $TRBROWSER_BIN, else the usual build directories."""
+    env = os.environ.get("TRBROWSER_BIN")
+    if env:
+        return env
+    for build in ("build", "build-app"):
+        path = os.path.join(REPO, build, "trbrowser")
+        if os.path.exists(path):
+            return path
+    raise RuntimeError("trbrowser not found: build it or set TRBROWSER_BIN")
+
+
+def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
+    """Polls until predicate() returns a true value, which is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+def decode_data_url(url):
+    """The bytes a base64 data: URL carries."""
+    assert url.startswith("data:"), url
+    head, _, payload = url.partition(",")
+    assert head.endswith(";base64"), url
+    return base64.b64decode(urllib.parse.unquote(payload))
+
+
+# ---------------------------------------------------------------------------------------------
+# Display
+
+
+class Display:
+    """DISPLAY from the environment, or a private Xvfb + openbox."""
+
+    def __init__(self):
+        self.procs = []
+        self.name = os.environ.get("DISPLAY")
+        self.owned = not self.name
+
+    def start(self):
+        if not self.owned:
+            return self
+        for tool in ("Xvfb", "openbox"):
+            if shutil.which(tool) is None:
+                raise RuntimeError(tool + " is needed for the end-to-end tests")
+        # Xvfb picks a free display number itself and writes it to the pipe we hand it.
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1600x1200x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        self.procs.append(xvfb)
+        with os.fdopen(read_fd) as f:
+            number = f.readline().strip()
+        if not number:
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+        env = dict(os.environ, DISPLAY=self.name)
+        wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        self.procs.append(wm)
+        # openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
+        wait_for(lambda: "window id" in self.xprop_root("_NET_SUPPORTING_WM_CHECK"),
+                 timeout=15, what="openbox")
+        return self
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.name)
+
+    def xprop_root(self, prop):
+        r = subprocess.run(["xprop", "-root", prop], env=self.env(), capture_output=True,
+                           text=True)
+        return r.stdout
+
+    def stop(self):
+        for proc in reversed(self.procs):
+            proc.terminate()
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+        self.procs = []
+
+
+# ---------------------------------------------------------------------------------------------
+# Pages on 127.0.0.1
+
+
+class PageServer:
+    """A loopback HTTP server. `pages` maps a path to (status, headers, body) or to a callable
+    taking the handler and returning that tuple."""
+
+    def __init__(self):
+        self.pages = {}
+        self.requests = []
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):  # noqa: N802 (http.server's name)
+                path = self.path.split("?")[0]
+                server.requests.append(self.path)
+                page = server.pages.get(path)
+                if callable(page):
+                    page = page(self)
+                if page is None:
+                    page = (404, {"Content-Type": "text/html"}, b"<title>Not here</title>")
+                status, headers, body = page
+                if isinstance(body, str):
+                    body = body.encode()
+                self.send_response(status)
+                for key, value in headers.items():
+                    self.send_header(key, value)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def url(self, path="/", host="127.0.0.1"):
+        return "http://%s:%d%s" % (host, self.port, path)
+
+    def html(self, path, body):
+        self.pages[path] = (200, {"Content-Type": "text/html; charset=utf-8"}, body)
+
+    def redirect(self, path, location):
+        self.pages[path] = (302, {"Location": location}, b"")
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def closed_port():
+    """A loopback port nobody listens on (connections are refused)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+# ---------------------------------------------------------------------------------------------
+# The browser and its controller
+
+
+class Browser:
+    """One trbrowser process with a controller socket it connects to."""
+
+    def __init__(self, display, extra_args=(), listen=True, env=None, workdir=None):
+        self.display = display
+        self.dir = workdir or tempfile.mkdtemp(prefix="trb-e2e-")
+        self.sock_path = os.path.join(self.dir, "ctl.sock")
+        self.listener = None
+        self.conn = None
+        if listen:
+            self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            self.listener.bind(self.sock_path)
+            self.listener.listen(1)
+        args = [browser_path(), "--no-sandbox", "--named-pipe=" + self.sock_path]
+        args += list(extra_args)
+        run_env = display.env()
+        run_env.update(env or {})
+        self.stderr_path = os.path.join(self.dir, "stderr.txt")
+        self.stderr_file = open(self.stderr_path, "wb")
+        self.proc = subprocess.Popen(args, env=run_env, stdout=subprocess.DEVNULL,
+                                     stderr=self.stderr_file, start_new_session=True)
+
+    # -- connection
+
+    def accept(self, timeout=60):
+        self.listener.settimeout(timeout)
+        try:
+            self.conn, _ = self.listener.accept()
+        except socket.timeout:
+            raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
+        self.conn.settimeout(DEFAULT_TIMEOUT)
+        return self
+
+    def send(self, text):
+        self.conn.sendall(text.encode())
+
+    def read_exact(self, n, timeout=DEFAULT_TIMEOUT):
+        self.conn.settimeout(timeout)
+        data = b""
+        while len(data) < n:
+            chunk = self.conn.recv(n - len(data))
+            if not chunk:
+                raise AssertionError("connection closed after %r" % data)
+            data += chunk
+        return data
+
+    def read_prefix_then_until_idle(self, prefix, idle=0.3, timeout=DEFAULT_TIMEOUT):
+        """Reads a reply that starts with `prefix` and has no terminator: everything that
+        arrives until the sender has been quiet for `idle` seconds."""
+        data = self.read_exact(len(prefix), timeout)
+        assert data == prefix.encode(), data
+        self.conn.settimeout(idle)
+        try:
+            while True:
+                chunk = self.conn.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+        except socket.timeout:
+            pass
+        self.conn.settimeout(DEFAULT_TIMEOUT)
+        return data.decode("utf-8", "replace")
+
+    def read_to_eof(self, timeout=DEFAULT_TIMEOUT):
+        self.conn.settimeout(timeout)
+        data = b""
+        while True:
+            chunk = self.conn.recv(65536)
+            if not chunk:
+                return data
+            data += chunk
+
+    def ishidden(self):
+        self.send("ISHIDDEN;")
+        reply = self.read_exact(len("ISHIDDEN 0")).decode()
+        assert reply in ("ISHIDDEN 0", "ISHIDDEN 1"), reply
+        return reply == "ISHIDDEN 1"
+
+    def geturl(self):
+        """GETURL's reply. The URL has no terminator, so ISHIDDEN is sent behind it as a fence:
+        its fixed-size reply marks where the URL ends."""
+        self.send("GETURL;ISHIDDEN;")
+        data = self.read_exact(len("GETURL "))
+        assert data == b"GETURL ", data
+        while not (data.endswith(b"ISHIDDEN 0") or data.endswith(b"ISHIDDEN 1")):
+            data += self.read_exact(1)
+        return data[len("GETURL "):-len("ISHIDDEN 0")].decode("utf-8")
+
+    def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL"):
+        last = [None]
+
+        def check():
+            last[0] = self.geturl()
+            return predicate(last[0])
+
+        try:
+            wait_for(check, timeout=timeout, interval=0.1, what=what)
+        except AssertionError:
+            raise AssertionError("timed out waiting for %s; last URL %r" % (what, last[0]))
+        return last[0]
+
+    # -- process
+
+    def wait_exit(self, timeout=DEFAULT_TIMEOUT):
+        return self.proc.wait(timeout=timeout)
+
+    def stderr(self):
+        self.stderr_file.flush()
+        with open(self.stderr_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(timeout=10)
+        for s in (self.conn, self.listener):
+            if s is not None:
+                s.close()
+        self.stderr_file.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    # -- windows
+
+    def x(self, *args):
+        r = subprocess.run(list(args), env=self.display.env(), capture_output=True, text=True)
+        return r.stdout
+
+    def windows(self, title=None, visible_only=False):
+        """X window ids of this process's top-level windows (by _NET_WM_PID), optionally with
+        the given title."""
+        cmd = ["xdotool", "search"]
+        if visible_only:
+            cmd.append("--onlyvisible")
+        cmd += ["--pid", str(self.proc.pid)]
+        ids = [int(w) for w in self.x(*cmd).split()]
+        if title is not None:
+            ids = [w for w in ids if self.title(w) == title]
+        return ids
+
+    def title(self, wid):
+        out = self.x("xprop", "-id", str(wid), "-notype", "_NET_WM_NAME")
+        if "=" not in out:
+            return None
+        value = out.split("=", 1)[1].strip()
+        if value.startswith('"') and value.endswith('"'):
+            value = value[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+        return value
+
+    def main_window(self, timeout=DEFAULT_TIMEOUT):
+        """The main window: the one with WM_CLASS and a title, found afresh each time (the
+        native window may be recreated)."""
+        def find():
+            for wid in self.windows():
+                props = self.x("xprop", "-id", str(wid), "WM_CLASS", "_NET_WM_PID")
+                if "WM_CLASS" in props and "not found" not in props.split("\n")[0]:
+                    return wid
+            return None
+        return wait_for(find, timeout=timeout, what="main window")
+
+    def wm_state(self, wid):
+        return self.x("xprop", "-id", str(wid), "_NET_WM_STATE")
+
+    def size_hints(self, wid):
+        return self.x("xprop", "-id", str(wid), "WM_NORMAL_HINTS")
+
+
+def make_xdg_open_stub(directory, record_path):
+    """An xdg-open stand-in that records its arguments, one per line."""
+    bindir = os.path.join(directory, "bin")
+    os.makedirs(bindir, exist_ok=True)
+    stub = os.path.join(bindir, "xdg-open")
+    with open(stub, "w") as f:
+        f.write("#!/bin/sh\nfor a in \"$@\"; do printf '%%s\\n' \"$a\"; done >> '%s'\n"
+                % record_path)
+    os.chmod(stub, 0o755)
+    return bindir

@@ -1,0 +1,346 @@
+"""The real trbrowser under X with a window manager, driven over its controller socket, against
+pages served on 127.0.0.1."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from fixture import (Browser, Display, PageServer, browser_path, closed_port, decode_data_url,
+                     make_xdg_open_stub, wait_for)
+
+DEFAULT_PAGE = (b'<html><head><title>Tavrin WebBrowser</title></head><body bgcolor="#404040">'
+                b'</body></html>')
+GEOMETRY_REPORT = re.compile(r"^GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+$")
+
+display = None
+server = None
+
+
+def setUpModule():
+    global display, server
+    display = Display().start()
+    server = PageServer()
+    server.html("/titled", "<html><head><title>Titled Page</title></head><body>hi</body></html>")
+    server.html("/frame-host",
+                "<html><head><title>Frame Host</title></head>"
+                "<body style='margin:0;background:#00ff00'>"
+                "<iframe id=f src='%s' style='border:0;width:400px;height:300px'></iframe>"
+                "</body></html>" % server.url("/inner", host="localhost"))
+    server.html("/inner", "<html><body style='background:#ff0000'>inner</body></html>")
+    server.redirect("/redirect", server.url("/target", host="localhost"))
+    server.html("/target", "<html><body>target</body></html>")
+    server.html("/own-scheme",
+                "<html><head><title>Own Scheme</title></head><body>"
+                "<a id=l href='tavrin:open?x=1&y=2'>go</a>"
+                "<script>document.getElementById('l').click()</script></body></html>")
+    server.html("/opener",
+                "<html><head><title>Opener</title></head><body>"
+                "<script>window.open('/popup-target')</script></body></html>")
+
+    def slow_popup(_handler):
+        time.sleep(1.5)  # so that the new window is seen before its page names it
+        return (200, {"Content-Type": "text/html"},
+                "<html><head><title>Popup Page</title></head><body>popup</body></html>")
+
+    server.pages["/popup-target"] = slow_popup
+
+
+def tearDownModule():
+    if server:
+        server.stop()
+    if display:
+        display.stop()
+
+
+def generated_page(url):
+    """True for a generated page other than the default one."""
+    return url.startswith("data:text/html") and decode_data_url(url) != DEFAULT_PAGE
+
+
+class BrowserTestCase(unittest.TestCase):
+    def start(self, *args, listen=True, env=None, accept=True):
+        browser = Browser(display, extra_args=args, listen=listen, env=env)
+        self.addCleanup(browser.close)
+        if listen and accept:
+            browser.accept()
+            # Commands act on the main browser once it shows the default page.
+            browser.wait_url(lambda u: u.startswith("data:text/html"), what="default page")
+        return browser
+
+    def wm_close(self, browser, wid):
+        browser.x("wmctrl", "-i", "-c", hex(wid))
+
+    def pixel(self, browser, wid, x, y):
+        out = browser.x("import", "-window", hex(wid), "-crop", "1x1+%d+%d" % (x, y), "txt:-")
+        match = re.search(r"#([0-9A-Fa-f]{6})", out)
+        return match.group(1).upper() if match else None
+
+
+class StartupTest(BrowserTestCase):
+    def test_starts_hidden_on_the_default_page(self):
+        b = self.start()
+        self.assertEqual(decode_data_url(b.geturl()), DEFAULT_PAGE)
+        self.assertTrue(b.ishidden())
+        wid = b.main_window()
+        self.assertEqual(b.title(wid), "Tavrin WebBrowser")
+        self.assertEqual(b.windows(visible_only=True), [])
+        self.assertIn(str(b.proc.pid), b.x("xprop", "-id", str(wid), "_NET_WM_PID"))
+
+    def test_url_switch_still_shows_the_default_page(self):
+        b = self.start("--url=" + server.url("/titled"))
+        self.assertEqual(decode_data_url(b.geturl()), DEFAULT_PAGE)
+
+    def test_views_mode_shows_at_once(self):
+        b = self.start("--use-views")
+        wait_for(lambda: not b.ishidden(), what="visible window")
+        b.send("LOAD %s;" % server.url("/titled"))
+        wait_for(lambda: b.windows(title="Titled Page"), what="page title on the window")
+
+    def test_without_display_exits_1_with_one_line(self):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY",
+                                                                  "QT_QPA_PLATFORM")}
+        r = subprocess.run([browser_path(), "--no-sandbox"],
+                           env=env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(len(r.stderr.strip().splitlines()), 1, r.stderr)
+        self.assertIn("DISPLAY", r.stderr)
+
+    @unittest.skipUnless(os.geteuid() == 0, "only as root")
+    def test_root_without_no_sandbox_exits_1_with_one_line(self):
+        env = dict(display.env())
+        env.pop("QTWEBENGINE_DISABLE_SANDBOX", None)
+        env.pop("QTWEBENGINE_CHROMIUM_FLAGS", None)
+        r = subprocess.run([browser_path()], env=env,
+                           capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(len(r.stderr.strip().splitlines()), 1, r.stderr)
+        self.assertIn("--no-sandbox", r.stderr)
+
+
+class WindowTest(BrowserTestCase):
+    def test_show_hide_ishidden(self):
+        b = self.start()
+        b.send("SHOW;")
+        self.assertFalse(b.ishidden())
+        wait_for(lambda: b.windows(visible_only=True), what="mapped window")
+        b.send("HIDE;ISHIDDEN;")
+        self.assertEqual(b.read_exact(10), b"ISHIDDEN 1")
+        wait_for(lambda: not b.windows(visible_only=True), what="unmapped window")
+        b.send("SHOW;")
+        self.assertFalse(b.ishidden())
+
+    def test_minimized_window_counts_as_visible(self):
+        b = self.start()
+        b.send("SHOW;")
+        b.ishidden()
+        b.send("MINIMIZE;")
+        self.assertFalse(b.ishidden())
+        wait_for(lambda: "_NET_WM_STATE_HIDDEN" in b.wm_state(b.main_window()),
+                 what="iconic state")
+        b.send("SHOW;")
+        wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in b.wm_state(b.main_window()),
+                 what="restored")
+
+    def test_showtopmost_then_show_clears_it(self):
+        b = self.start()
+        b.send("SHOWTOPMOST;")
+        self.assertFalse(b.ishidden())
+        wait_for(lambda: "_NET_WM_STATE_ABOVE" in b.wm_state(b.main_window()), what="above")
+        b.send("HIDE;SHOW;")
+        self.assertFalse(b.ishidden())
+        wait_for(lambda: "_NET_WM_STATE_ABOVE" not in b.wm_state(b.main_window()),
+                 what="not above")
+
+    def test_geometry_hides_and_the_final_report_gives_it_back(self):
+        b = self.start()
+        b.send("SHOW;GEOMETRY 100 200 700 1000;")
+        self.assertTrue(b.ishidden())
+        b.send("SHOW;")
+        self.assertFalse(b.ishidden())
+        b.send("QUIT;")
+        self.assertEqual(b.read_to_eof(), b"GEOMETRY 100 200 700 1000")
+        self.assertEqual(b.wait_exit(), 0)
+
+    def test_report_sent_back_sets_the_same_rectangle(self):
+        first = self.start()
+        first.send("SHOW;")
+        first.ishidden()
+        first.send("QUIT;")
+        report = first.read_to_eof().decode()
+        self.assertRegex(report, GEOMETRY_REPORT)
+        self.assertEqual(first.wait_exit(), 0)
+
+        second = self.start()
+        second.send(report + ";SHOW;")
+        self.assertFalse(second.ishidden())
+        second.send("QUIT;")
+        self.assertEqual(second.read_to_eof().decode(), report)
+
+    def test_noresize_fixes_the_size(self):
+        b = self.start()
+        b.send("SHOW;NORESIZE;")
+        b.ishidden()
+
+        def fixed():
+            hints = b.size_hints(b.main_window())
+            low = re.search(r"minimum size: (\d+) by (\d+)", hints)
+            high = re.search(r"maximum size: (\d+) by (\d+)", hints)
+            return low and high and low.groups() == high.groups()
+
+        wait_for(fixed, what="min size = max size")
+
+
+class NavigationTest(BrowserTestCase):
+    def allow_loopback_ip(self, b):
+        b.send("SET-ALLOWED-ORIGINS http://127.0.0.1:%d;" % server.port)
+
+    def assert_access_denied(self, url, refused):
+        page = decode_data_url(url).decode()
+        self.assertIn("Access Denied", page)
+        self.assertIn(refused, page)
+
+    def test_allowed_and_refused_load(self):
+        b = self.start()
+        self.allow_loopback_ip(b)
+        allowed = server.url("/titled")
+        b.send("LOAD %s;" % allowed)
+        b.wait_url(lambda u: u == allowed, what="allowed page")
+        wait_for(lambda: b.windows(title="Titled Page"), what="page title")
+        refused = server.url("/titled", host="localhost")
+        b.send("LOAD %s;" % refused)
+        url = b.wait_url(generated_page, what="Access Denied")
+        self.assert_access_denied(url, refused)
+
+    def test_redirect_to_a_refused_origin(self):
+        b = self.start()
+        self.allow_loopback_ip(b)
+        b.send("LOAD %s;" % server.url("/redirect"))
+        url = b.wait_url(generated_page, what="Access Denied")
+        self.assert_access_denied(url, server.url("/target", host="localhost"))
+
+    def test_refused_iframe_shows_access_denied_in_the_frame_only(self):
+        b = self.start()
+        self.allow_loopback_ip(b)
+        before = list(server.requests)
+        host = server.url("/frame-host")
+        b.send("SHOW;GEOMETRY 50 50 650 850;SHOW;LOAD %s;" % host)
+        b.wait_url(lambda u: u == host, what="frame host")
+        wid = b.main_window()
+        # The frame shows the generated page's dark grey, the rest stays green.
+        wait_for(lambda: self.pixel(b, b.main_window(), 200, 280) == "404040",
+                 what="Access Denied in the frame")
+        self.assertEqual(self.pixel(b, wid, 600, 450), "00FF00")
+        self.assertEqual(b.geturl(), host)
+        self.assertNotIn("/inner", server.requests[len(before):])
+
+    def test_load_error_page(self):
+        b = self.start()
+        url = "http://127.0.0.1:%d/" % closed_port()
+        b.send("LOAD %s;" % url)
+        page_url = b.wait_url(generated_page, what="Load Error")
+        page = decode_data_url(page_url).decode()
+        self.assertIn("Failed to Load URL", page)
+        self.assertIn(url, page)
+        self.assertIn("(-102)", page)
+        self.assertIn("ERR_CONNECTION_REFUSED", page)
+
+    def test_http_404_is_a_page_not_a_load_error(self):
+        b = self.start()
+        missing = server.url("/missing")
+        b.send("LOAD %s;" % missing)
+        b.wait_url(lambda u: u == missing, what="404 page")
+        wait_for(lambda: b.windows(title="Not here"), what="404 page title")
+
+    def test_own_scheme_goes_to_xdg_open(self):
+        tmp = tempfile.mkdtemp(prefix="trb-e2e-stub-")
+        self.addCleanup(shutil.rmtree, tmp, True)
+        record = os.path.join(tmp, "opened.txt")
+        bindir = make_xdg_open_stub(tmp, record)
+        b = self.start(env={"PATH": bindir + os.pathsep + os.environ.get("PATH", "")})
+        page = server.url("/own-scheme")
+        b.send("LOAD %s;" % page)
+        wait_for(lambda: os.path.exists(record), what="xdg-open call from a link")
+        self.assertEqual(read_lines(record), ["tavrin:open?x=1&y=2"])
+        self.assertEqual(b.geturl(), page)
+        b.send("LOAD tavrin:direct;")
+        wait_for(lambda: len(read_lines(record)) == 2, what="xdg-open call from LOAD")
+        self.assertEqual(read_lines(record)[1], "tavrin:direct")
+        self.assertEqual(b.geturl(), page)
+
+    def test_popup_gets_its_own_window(self):
+        b = self.start()
+        b.send("LOAD %s;" % server.url("/opener"))
+        wait_for(lambda: b.windows(title="New Browser Window", visible_only=True),
+                 what="popup window")
+        popup = wait_for(lambda: b.windows(title="Popup Page", visible_only=True),
+                         what="popup page title")[0]
+        # Closing the popup leaves the main browser and the pipe alone.
+        self.wm_close(b, popup)
+        wait_for(lambda: not b.windows(title="Popup Page"), what="popup gone")
+        self.assertTrue(b.ishidden())
+        self.assertIsNone(b.proc.poll())
+
+
+class CloseTest(BrowserTestCase):
+    def test_window_close_with_hide_on_close_hides(self):
+        b = self.start()
+        b.send("SET-HIDE-ON-CLOSE 1;LOAD %s;SHOW;" % server.url("/titled"))
+        b.wait_url(lambda u: u == server.url("/titled"), what="page")
+        self.assertFalse(b.ishidden())
+        self.wm_close(b, b.main_window())
+        wait_for(lambda: b.ishidden(), what="hidden by close")
+        url = b.wait_url(lambda u: u.startswith("data:"), what="default page")
+        self.assertEqual(decode_data_url(url), DEFAULT_PAGE)
+        b.send("SHOW;")
+        self.assertFalse(b.ishidden())
+        self.assertIsNone(b.proc.poll())
+
+    def test_window_close_without_hide_on_close_reports_and_exits(self):
+        b = self.start()
+        b.send("SHOW;")
+        b.ishidden()
+        self.wm_close(b, b.main_window())
+        self.assertRegex(b.read_to_eof().decode(), GEOMETRY_REPORT)
+        self.assertEqual(b.wait_exit(), 0)
+
+    def test_quit_reports_last_and_exits_0(self):
+        b = self.start()
+        b.send("SET-HIDE-ON-CLOSE 1;QUIT;SHOW;ISHIDDEN;")
+        self.assertRegex(b.read_to_eof().decode(), GEOMETRY_REPORT)
+        self.assertEqual(b.wait_exit(), 0)
+
+    def test_controller_gone_exits_0(self):
+        b = self.start()
+        b.send("SET-HIDE-ON-CLOSE 1;")
+        b.ishidden()
+        b.conn.close()
+        b.conn = None
+        self.assertEqual(b.wait_exit(), 0)
+
+    def test_no_listener_keeps_running_until_terminated(self):
+        b = self.start(listen=False)
+        b.main_window()
+        time.sleep(1)  # the pipe thread has given up by now; nothing must follow
+        self.assertIsNone(b.proc.poll())
+        b.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(b.wait_exit(), 0)
+
+    def test_no_listener_window_close_exits_0(self):
+        b = self.start("--use-views", listen=False)
+        wid = wait_for(lambda: b.windows(visible_only=True), what="views window")[0]
+        self.wm_close(b, wid)
+        self.assertEqual(b.wait_exit(), 0)
+
+
+def read_lines(path):
+    with open(path) as f:
+        return f.read().splitlines()
+
+
+if __name__ == "__main__":
+    unittest.main()
