@@ -76,8 +76,12 @@ class BrowserTestCase(unittest.TestCase):
         browser.x("wmctrl", "-i", "-c", hex(wid))
 
     def pixel(self, browser, wid, x, y):
-        out = browser.x("import", "-window", hex(wid), "-crop", "1x1+%d+%d" % (x, y), "txt:-")
-        match = re.search(r"#([0-9A-Fa-f]{6})", out)
+        """The colour at (x, y) of the window's contents, as RRGGBB."""
+        shot = subprocess.run(["import", "-window", hex(wid), "png:-"], env=display.env(),
+                              capture_output=True).stdout
+        out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
+                              "txt:-"], input=shot, capture_output=True).stdout.decode()
+        match = re.search(r"#([0-9A-Fa-f]{6})\b", out)
         return match.group(1).upper() if match else None
 
 

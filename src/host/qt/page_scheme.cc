@@ -41,6 +41,19 @@ std::string SubframeDenials::Take(const std::string& url) {
   return page;
 }
 
+void SubframeDenials::Issued(const std::string& page_scheme_url) {
+  std::lock_guard lock(mutex_);
+  issued_.insert(page_scheme_url);
+}
+
+bool SubframeDenials::TakeIssued(const std::string& page_scheme_url) {
+  std::lock_guard lock(mutex_);
+  auto it = issued_.find(page_scheme_url);
+  if (it == issued_.end()) return false;
+  issued_.erase(it);
+  return true;
+}
+
 SubframeInterceptor::SubframeInterceptor(std::shared_ptr<SubframeDenials> denials, QObject* parent)
     : QWebEngineUrlRequestInterceptor(parent), denials_(std::move(denials)) {}
 
@@ -53,7 +66,9 @@ void SubframeInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     info.block(true);
     return;
   }
-  info.redirect(QUrl(QString::fromStdString(target)));
+  QUrl redirect(QString::fromStdString(target));
+  denials_->Issued(ToUtf8(redirect));
+  info.redirect(redirect);
 }
 
 void PageSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace trb::host {
@@ -28,9 +29,16 @@ class SubframeDenials {
   // Takes the page for `url` out of the set; empty when the URL is not refused.
   std::string Take(const std::string& url);
 
+  // The page-scheme URLs the interceptor has sent a frame to. Only these are let through when
+  // the frame then navigates to them; a page that names the scheme itself gets the ordinary
+  // decision.
+  void Issued(const std::string& page_scheme_url);
+  bool TakeIssued(const std::string& page_scheme_url);
+
  private:
   std::mutex mutex_;
   std::map<std::string, std::string> pages_;
+  std::multiset<std::string> issued_;
 };
 
 // Per page: turns a refused subframe request into a redirect to the page scheme.

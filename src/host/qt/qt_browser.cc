@@ -161,6 +161,8 @@ bool QtBrowser::OnNavigation(const QUrl& url, bool main_frame, bool redirect) {
     if (events_->OnBeforeBrowse(*this, frame, text, redirect)) return false;
     return IsEngineScheme(url.scheme());
   }
+  // The interceptor's own redirect to the page it serves for a refused request.
+  if (url.scheme() == kPageScheme && denials_->TakeIssued(text)) return true;
   SubFrame frame;
   if (!events_->OnBeforeBrowse(*this, frame, text, redirect)) return IsEngineScheme(url.scheme());
   // A refused web request goes ahead so that the interceptor can swap the page in; anything
