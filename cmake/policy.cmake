@@ -2,7 +2,9 @@
 add_library(trb_policy STATIC
   src/policy/split.cc
   src/policy/pages.cc
+  src/policy/regex_syntax.cc
   src/policy/regex_program.cc
+  src/policy/origin_pattern.cc
   src/policy/allowed_origins.cc
   src/policy/decisions.cc
 )

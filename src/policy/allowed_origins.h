@@ -1,6 +1,7 @@
 // The allow-list of origin patterns and the test whether a URL is covered by it.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,7 +42,7 @@ class AllowedOrigins {
 
  private:
   std::shared_ptr<const CompiledOriginList> Load() const;
-  std::shared_ptr<const CompiledOriginList> list_;
+  std::atomic<std::shared_ptr<const CompiledOriginList>> list_;
 };
 
 // The textual rewriting of one pattern and of the URL, exposed for tests and the benchmark's

@@ -1,0 +1,288 @@
+// The allow-list: rewriting, matching examples and edge cases, bad patterns and inputs,
+// agreement with the literal std::regex algorithm, and replacement under concurrent checks.
+#include "policy/allowed_origins.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "policy/origin_pattern.h"
+#include "policy/split.h"
+
+namespace trb {
+namespace {
+
+TEST(RewritePattern, FollowsTheRewritingTable) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"https://example.com", "^https://example.com.*$"},
+      {"https://example.com:443/app", "^https://example.com/app.*$"},
+      {"https://*.example.com", "^https://.*example.com.*$"},
+      {"http://intranet:8080", "^http://intranet:8080.*$"},
+      {"", "^.*$"},
+      {"https://example.com:4430", "^https://example.com0.*$"},
+      {"https://a:443:443b", "^https://ab.*$"},
+      {"https://a:4:443 43", "^https://a:4 43.*$"},
+      {"HTTPS://example.com:443", "^HTTPS://example.com:443.*$"},
+      {"http://intranet:443", "^http://intranet:443.*$"},
+      {"x//*.y//*.z", "^x//.*y//.*z.*$"},
+      {"//*", "^//*.*$"},
+  };
+  for (const auto& [pattern, expected] : cases) EXPECT_EQ(RewritePattern(pattern), expected);
+}
+
+TEST(RewriteUrl, DropsDefaultPortOnlyFromHttps) {
+  EXPECT_EQ(RewriteUrl("https://example.com:443/"), "https://example.com/");
+  EXPECT_EQ(RewriteUrl("https://example.com:4430/:443"), "https://example.com0/");
+  EXPECT_EQ(RewriteUrl("HTTPS://example.com:443/"), "HTTPS://example.com:443/");
+  EXPECT_EQ(RewriteUrl("http://example.com:443/"), "http://example.com:443/");
+}
+
+struct MatchCase {
+  std::vector<std::string> patterns;
+  std::string url;
+  bool covered;
+};
+
+class AllowedOriginsCases : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(AllowedOriginsCases, MatchesLikeTheLiteralAlgorithm) {
+  const MatchCase& c = GetParam();
+  AllowedOrigins origins;
+  origins.Replace(c.patterns);
+  EXPECT_EQ(origins.Matches(c.url), c.covered) << c.url;
+  EXPECT_EQ(ReferenceMatches(c.patterns, c.url), c.covered) << c.url;
+  const AllowedOrigins::Verdict v = origins.Check(c.url);
+  EXPECT_EQ(v.empty, c.patterns.empty());
+  EXPECT_EQ(v.matches, c.covered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, AllowedOriginsCases,
+    ::testing::Values(MatchCase{{"https://example.com"}, "https://example.com/", true},
+                      MatchCase{{"https://example.com"}, "https://EXAMPLE.COM/Path", true},
+                      MatchCase{{"https://example.com"}, "https://example.com.other.org/", true},
+                      MatchCase{{"https://example.com"}, "https://exampleXcom/", true},
+                      MatchCase{{"https://example.com"}, "http://example.com/", false},
+                      MatchCase{{"https://example.com"}, "https://example.org/", false},
+                      MatchCase{{"https://*.example.com"}, "https://a.b.example.com/x", true},
+                      MatchCase{{"https://*.example.com"}, "https://example.com/", true},
+                      MatchCase{{"https://*.example.com"}, "https://notexample.com/", true},
+                      MatchCase{{"https://*.example.com"}, "https://example.org/", false},
+                      MatchCase{{"https://example.com:443"}, "https://example.com/", true},
+                      MatchCase{{"https://example.com"}, "https://example.com:443/", true},
+                      MatchCase{
+                          {"https://example.com:443/app"}, "https://example.com:443/app/x", true},
+                      MatchCase{{"https://example.com:4430"}, "https://example.com0/", true},
+                      MatchCase{{"https://example.com:4430"}, "https://example.com:4430/", true},
+                      MatchCase{{"https://example.com:4430"}, "https://example.com:4431/", false},
+                      MatchCase{{"HTTPS://example.com:443"}, "https://example.com/", false},
+                      MatchCase{{"HTTPS://example.com:443"}, "http://EXAMPLE.com:443/", false},
+                      MatchCase{{"HTTPS://example.com"}, "https://example.com/", true},
+                      MatchCase{{"http://intranet:443"}, "http://intranet:443/", true},
+                      MatchCase{{"http://intranet:443"}, "http://intranet/", false},
+                      MatchCase{{"http://intranet:8080"}, "http://INTRANET:8080/a", true},
+                      MatchCase{{""}, "https://anything.org/", true},
+                      MatchCase{{""}, "about:blank", true},
+                      MatchCase{{"a", "", "b"}, "https://x/", true},
+                      MatchCase{{"https://a.org", "https://b.org"}, "https://b.org/", true},
+                      MatchCase{{"https://b.org", "https://a.org"}, "https://b.org/", true},
+                      MatchCase{{"https://a.org|https://b.org"}, "https://b.org/", true},
+                      MatchCase{{"https://a.org|https://b.org"}, "https://a.org/", false},
+                      MatchCase{{"https://a.org|https://b.org"}, "https://a.org", true},
+                      MatchCase{{"https://[ab]\\.org"}, "https://B.org/", true},
+                      MatchCase{{"https://example\\.com"}, "https://exampleXcom/", false},
+                      MatchCase{{"https://x\\.org$"}, "https://x.org", true},
+                      MatchCase{{"https://x\\.org$"}, "https://x.org/", false},
+                      MatchCase{{"https://(a)\\1\\.org"}, "https://aa.org/", true},
+                      MatchCase{{"https://a(?=b)"}, "https://ab/", true},
+                      MatchCase{{"https://a(?!b)"}, "https://ab/", false},
+                      MatchCase{{"https://example.com"}, "https://example.com/\n", false},
+                      MatchCase{{"https://caf\xc3\xa9.org"}, "https://CAF\xc3\xa9.org/", true},
+                      MatchCase{{}, "https://example.com/", false}));
+
+TEST(AllowedOrigins, EmptyListCoversNothingAndIsEmpty) {
+  AllowedOrigins origins;
+  EXPECT_TRUE(origins.IsEmpty());
+  EXPECT_FALSE(origins.Matches("https://example.com/"));
+  origins.Replace({});
+  EXPECT_TRUE(origins.IsEmpty());
+  origins.Replace({""});
+  EXPECT_FALSE(origins.IsEmpty());
+  EXPECT_TRUE(origins.Matches("https://example.com/"));
+  origins.Clear();
+  EXPECT_TRUE(origins.IsEmpty());
+  EXPECT_FALSE(origins.Matches("https://example.com/"));
+}
+
+TEST(AllowedOrigins, ListTextWithEmptyPiecesCoversEverything) {
+  for (const char* text : {"a||b", "|", "|a"}) {
+    AllowedOrigins origins;
+    origins.Replace(SplitAtBars(text));
+    EXPECT_TRUE(origins.Matches("https://example.com/")) << text;
+  }
+  AllowedOrigins origins;
+  origins.Replace(SplitAtBars("https://a.org|"));
+  EXPECT_FALSE(origins.Matches("https://b.org/"));
+}
+
+TEST(AllowedOrigins, ReplaceDropsTheOldList) {
+  AllowedOrigins origins;
+  origins.Replace({"https://a.org"});
+  EXPECT_TRUE(origins.Matches("https://a.org/"));
+  origins.Replace({"https://b.org"});
+  EXPECT_FALSE(origins.Matches("https://a.org/"));
+  EXPECT_TRUE(origins.Matches("https://b.org/"));
+}
+
+TEST(AllowedOrigins, InvalidPatternsNeverMatchAndNeverThrow) {
+  for (const char* bad : {"https://exa(mple", "https://a)", "[", "https://a{2,1}", "\\",
+                          "https://a{", "*", "https://(?<x)", "https://[b-a]"}) {
+    AllowedOrigins origins;
+    ASSERT_NO_THROW(origins.Replace({bad}));
+    bool covered = true;
+    ASSERT_NO_THROW(covered = origins.Matches(std::string(bad) + "/x"));
+    EXPECT_FALSE(covered) << bad;
+    EXPECT_FALSE(ReferenceMatches({bad}, std::string(bad) + "/x"));
+    origins.Replace({bad, "https://ok.org"});
+    EXPECT_TRUE(origins.Matches("https://ok.org/")) << bad;
+  }
+}
+
+TEST(AllowedOrigins, PatternsBeyondTheCompileLimitsNeverMatch) {
+  const std::string long_pattern = "https://" + std::string(kMaxPatternBytes, 'a');
+  AllowedOrigins origins;
+  origins.Replace({long_pattern});
+  EXPECT_FALSE(origins.Matches(long_pattern));
+
+  std::string deep = "https://";
+  for (int i = 0; i <= kMaxPatternDepth; ++i) deep += "(";
+  deep += "a";
+  for (int i = 0; i <= kMaxPatternDepth; ++i) deep += ")";
+  EXPECT_EQ(GroupDepth(deep), kMaxPatternDepth + 1);
+  origins.Replace({deep});
+  EXPECT_FALSE(origins.Matches("https://a/"));
+
+  std::string shallow = "https://";
+  for (int i = 0; i < kMaxPatternDepth; ++i) shallow += "(?:";
+  shallow += "a";
+  for (int i = 0; i < kMaxPatternDepth; ++i) shallow += ")";
+  origins.Replace({shallow});
+  EXPECT_TRUE(origins.Matches("https://a/"));
+}
+
+TEST(GroupDepth, IgnoresEscapesAndBrackets) {
+  EXPECT_EQ(GroupDepth("a(b(c))(d)"), 2);
+  EXPECT_EQ(GroupDepth("\\(\\(a"), 0);
+  EXPECT_EQ(GroupDepth("[((]a"), 0);
+  EXPECT_EQ(GroupDepth("[\\](](a)"), 1);
+}
+
+TEST(OriginPattern, PicksTheEngine) {
+  EXPECT_EQ(OriginPattern(RewritePattern("https://x.org")).engine(),
+            OriginPattern::Engine::kLinear);
+  EXPECT_EQ(OriginPattern(RewritePattern("https://(x)\\1")).engine(),
+            OriginPattern::Engine::kBacktracking);
+  EXPECT_EQ(OriginPattern(RewritePattern("https://(x")).engine(), OriginPattern::Engine::kNever);
+}
+
+TEST(AllowedOrigins, TwoMegabyteUrlNeverCrashes) {
+  const std::string url = "https://example.com/" + std::string(2 << 20, 'p');
+  AllowedOrigins origins;
+  origins.Replace({"https://example.com"});
+  EXPECT_TRUE(origins.Matches(url));
+  EXPECT_TRUE(origins.Matches("https://example.com:443/" + std::string(2 << 20, 'p')));
+  origins.Replace({"https://other.org", "https://*.other.org"});
+  EXPECT_FALSE(origins.Matches(url));
+  origins.Replace({"https://*.com/p"});
+  EXPECT_TRUE(origins.Matches(url));
+  // A pattern only the backtracking engine can run fails closed beyond its URL limit.
+  origins.Replace({"https://(e)xampl\\1"});
+  EXPECT_TRUE(origins.Matches("https://example.com/"));
+  EXPECT_FALSE(origins.Matches(url));
+  EXPECT_FALSE(origins.Matches(url.substr(0, kMaxBacktrackingUrlBytes + 1)));
+  EXPECT_TRUE(origins.Matches(url.substr(0, kMaxBacktrackingUrlBytes)));
+}
+
+// Origin-like patterns made of hosts, ports, wildcards and regular-expression pieces.
+std::string Piece(std::mt19937& rng, const std::vector<std::string>& pieces) {
+  return pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(rng)];
+}
+
+TEST(AllowedOrigins, AgreesWithLiteralAlgorithmOnGeneratedLists) {
+  const std::vector<std::string> schemes = {"https://", "http://", "HTTPS://", "", "https:/"};
+  // Quantifiers only follow single atoms: nested ones make std::regex, the oracle here,
+  // backtrack exponentially even on short URLs.
+  const std::vector<std::string> atoms = {
+      "example", ".",       "com",   ":443",  ":4430", "*.",       "/",   "app", "a",
+      "(",       ")",       "[a-z]", "\\.",   "|",     "$",        "^",   "\\d", "E",
+      "x",       "(?:o|e)", "\\1",   "(?=e)", "-",     "\xc3\xa9", "[^/]"};
+  const std::vector<std::string> quantifiers = {"?", "*", "+", "{2}", "{1,3}", "*?", ""};
+  const std::vector<std::string> url_bits = {"example", ".", "com",      ":443",    ":4430", "/",
+                                             "app",     "a", "E",        "o",       "ee",    "\n",
+                                             "x",       "1", "\xc3\xa9", "EXAMPLE", ".org"};
+  std::mt19937 rng(7);
+  int covered = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::vector<std::string> patterns;
+    const int n = std::uniform_int_distribution<int>(1, 3)(rng);
+    for (int k = 0; k < n; ++k) {
+      std::string p = Piece(rng, schemes);
+      const int len = std::uniform_int_distribution<int>(0, 6)(rng);
+      for (int j = 0; j < len; ++j) {
+        const std::string atom = Piece(rng, atoms);
+        p += atom;
+        if (atom != "*." && atom != "(" && atom != "|" && rng() % 3 == 0) {
+          p += Piece(rng, quantifiers);
+        }
+      }
+      patterns.push_back(p);
+    }
+    AllowedOrigins origins;
+    origins.Replace(patterns);
+    for (int u = 0; u < 8; ++u) {
+      std::string url = Piece(rng, {"https://", "http://", "HTTPS://", "ftp://"});
+      const int len = std::uniform_int_distribution<int>(0, 6)(rng);
+      for (int j = 0; j < len; ++j) url += Piece(rng, url_bits);
+      const bool expected = ReferenceMatches(patterns, url);
+      covered += expected;
+      ASSERT_EQ(origins.Matches(url), expected)
+          << "url " << url << " first pattern " << patterns[0] << " of " << patterns.size();
+    }
+  }
+  EXPECT_GT(covered, 1000);  // both answers must be well represented
+}
+
+TEST(AllowedOrigins, ReplaceAndMatchFromTwoThreads) {
+  AllowedOrigins origins;
+  const std::vector<std::string> a = {"https://a.org", "https://(a)\\1", "x(", "https://*.a.org"};
+  const std::vector<std::string> b = {"https://b.org"};
+  origins.Replace(a);
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 2000; ++i) {
+      origins.Replace(i % 2 ? a : b);
+      if (i % 7 == 0) origins.Clear();
+    }
+    origins.Replace(b);
+    stop = true;
+  });
+  int checks = 0;
+  while (!stop || checks < 100) {
+    const bool on_a = origins.Matches("https://a.org/");
+    const AllowedOrigins::Verdict v = origins.Check("https://b.org/");
+    // No list holds a pattern for both; only an empty list gives empty.
+    EXPECT_FALSE(v.empty && v.matches);
+    (void)on_a;
+    ++checks;
+  }
+  writer.join();
+  EXPECT_FALSE(origins.Matches("https://a.org/"));
+  EXPECT_TRUE(origins.Matches("https://b.org/"));
+}
+
+}  // namespace
+}  // namespace trb
