@@ -248,7 +248,12 @@ class Browser:
         self.conn.settimeout(timeout)
         data = b""
         while True:
-            chunk = self.conn.recv(65536)
+            try:
+                chunk = self.conn.recv(65536)
+            except ConnectionResetError:
+                # The browser closed with commands of ours still unread: everything it wrote
+                # has been read by now, the reset only stands for the end.
+                return data
             if not chunk:
                 return data
             data += chunk

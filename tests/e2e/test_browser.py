@@ -174,6 +174,7 @@ class WindowTest(BrowserTestCase):
         first = self.start()
         first.send("SHOW;")
         first.ishidden()
+        settled(first)
         first.send("QUIT;")
         report = first.read_to_eof().decode()
         self.assertRegex(report, GEOMETRY_REPORT)
@@ -184,6 +185,14 @@ class WindowTest(BrowserTestCase):
         self.assertFalse(second.ishidden())
         second.send("QUIT;")
         self.assertEqual(second.read_to_eof().decode(), report)
+
+    def test_geometry_at_the_origin_is_kept_when_shown(self):
+        b = self.start()
+        b.send("GEOMETRY 0 0 600 800;SHOW;")
+        self.assertFalse(b.ishidden())
+        settled(b)
+        b.send("QUIT;")
+        self.assertEqual(b.read_to_eof(), b"GEOMETRY 0 0 600 800")
 
     def test_noresize_fixes_the_size(self):
         b = self.start()
@@ -234,11 +243,12 @@ class NavigationTest(BrowserTestCase):
         host = server.url("/frame-host")
         b.send("SHOW;GEOMETRY 50 50 650 850;SHOW;LOAD %s;" % host)
         b.wait_url(lambda u: u == host, what="frame host")
-        wid = b.main_window()
-        # The frame shows the generated page's dark grey, the rest stays green.
+        # The host page paints green; the frame shows the generated page's dark grey.
+        wait_for(lambda: self.pixel(b, b.main_window(), 600, 450) == "00FF00",
+                 what="host page painted")
         wait_for(lambda: self.pixel(b, b.main_window(), 200, 280) == "404040",
                  what="Access Denied in the frame")
-        self.assertEqual(self.pixel(b, wid, 600, 450), "00FF00")
+        self.assertEqual(self.pixel(b, b.main_window(), 600, 450), "00FF00")
         self.assertEqual(b.geturl(), host)
         self.assertNotIn("/inner", server.requests[len(before):])
 
@@ -253,6 +263,23 @@ class NavigationTest(BrowserTestCase):
         self.assertIn("(-102)", page)
         self.assertIn("ERR_CONNECTION_REFUSED", page)
 
+    def test_about_blank_is_checked_when_loaded_by_the_controller(self):
+        b = self.start()
+        b.send("LOAD about:blank;")
+        b.wait_url(lambda u: u == "about:blank", what="about:blank without a list")
+        self.allow_loopback_ip(b)
+        b.send("LOAD about:blank;")
+        url = b.wait_url(generated_page, what="Access Denied")
+        self.assert_access_denied(url, "about:blank")
+
+    def test_other_unknown_schemes_are_not_handed_on(self):
+        record, env = xdg_open_stub(self)
+        b = self.start(env=env)
+        b.send("LOAD tavrinx:nope;LOAD mailto:a@b.test;LOAD tavrin:yes;")
+        wait_for(lambda: os.path.exists(record), what="xdg-open call")
+        time.sleep(0.5)
+        self.assertEqual(read_lines(record), ["tavrin:yes"])
+
     def test_http_404_is_a_page_not_a_load_error(self):
         b = self.start()
         missing = server.url("/missing")
@@ -261,11 +288,8 @@ class NavigationTest(BrowserTestCase):
         wait_for(lambda: b.windows(title="Not here"), what="404 page title")
 
     def test_own_scheme_goes_to_xdg_open(self):
-        tmp = tempfile.mkdtemp(prefix="trb-e2e-stub-")
-        self.addCleanup(shutil.rmtree, tmp, True)
-        record = os.path.join(tmp, "opened.txt")
-        bindir = make_xdg_open_stub(tmp, record)
-        b = self.start(env={"PATH": bindir + os.pathsep + os.environ.get("PATH", "")})
+        record, env = xdg_open_stub(self)
+        b = self.start(env=env)
         page = server.url("/own-scheme")
         b.send("LOAD %s;" % page)
         wait_for(lambda: os.path.exists(record), what="xdg-open call from a link")
@@ -312,6 +336,23 @@ class CloseTest(BrowserTestCase):
         self.assertRegex(b.read_to_eof().decode(), GEOMETRY_REPORT)
         self.assertEqual(b.wait_exit(), 0)
 
+    def test_window_close_while_window_commands_are_in_flight(self):
+        b = self.start()
+        b.send("SHOW;")
+        b.ishidden()
+        wid = b.main_window()
+        # Keep the pipe thread busy with window operations while the close waits for it.
+        b.send("SHOW;ISHIDDEN;" * 300)
+        self.wm_close(b, wid)
+        try:
+            b.send("NORESIZE;ISHIDDEN;" * 300)
+        except OSError:
+            pass  # the browser may already have gone
+        data = b.read_to_eof(timeout=60).decode()
+        self.assertRegex(data, r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+$")
+        self.assertEqual(re.sub(r"(ISHIDDEN [01])*GEOMETRY.*$", "", data), "")
+        self.assertEqual(b.wait_exit(), 0)
+
     def test_quit_reports_last_and_exits_0(self):
         b = self.start()
         b.send("SET-HIDE-ON-CLOSE 1;QUIT;SHOW;ISHIDDEN;")
@@ -339,6 +380,30 @@ class CloseTest(BrowserTestCase):
         wid = wait_for(lambda: b.windows(visible_only=True), what="views window")[0]
         self.wm_close(b, wid)
         self.assertEqual(b.wait_exit(), 0)
+
+
+def settled(browser):
+    """Waits until the main window is on screen and the window manager has stopped moving it."""
+    last = [None]
+
+    def still():
+        info = browser.x("xwininfo", "-id", hex(browser.main_window()))
+        if "IsViewable" not in info:
+            return False
+        same = info == last[0]
+        last[0] = info
+        return same
+
+    wait_for(still, interval=0.3, what="window placed")
+
+
+def xdg_open_stub(test):
+    """A recording xdg-open first on PATH: (record file, environment for the browser)."""
+    tmp = tempfile.mkdtemp(prefix="trb-e2e-stub-")
+    test.addCleanup(shutil.rmtree, tmp, True)
+    record = os.path.join(tmp, "opened.txt")
+    bindir = make_xdg_open_stub(tmp, record)
+    return record, {"PATH": bindir + os.pathsep + os.environ.get("PATH", "")}
 
 
 def read_lines(path):

@@ -18,6 +18,26 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
   });
 }
 
+void BrowserWindow::ShowNormalAndEnsureMapped() {
+  showNormal();
+  bool checking = map_checks_left_ > 0;
+  map_checks_left_ = 5;
+  if (!checking) QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
+}
+
+void BrowserWindow::CheckMapped() {
+  if (map_checks_left_ <= 0) return;
+  --map_checks_left_;
+  QWindow* handle = windowHandle();
+  if (handle == nullptr || !isVisible() || isMinimized() || handle->isExposed()) {
+    map_checks_left_ = 0;
+    return;
+  }
+  hide();
+  showNormal();
+  QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
+}
+
 void BrowserWindow::Minimize() {
   QWindow* handle = windowHandle();
   if (handle != nullptr && isVisible() && !handle->isExposed()) {

@@ -44,14 +44,16 @@ void QtBrowser::SetAppIcon() {
 void QtBrowser::ShowRestored(bool topmost) {
   if (!window_) return;
   window_->CancelPendingMinimize();
-  if (QWindow* handle = window_->windowHandle()) {
+  QWindow* handle = window_->windowHandle();
+  // Only a real change: a new flag may make the toolkit recreate the native window.
+  if (handle != nullptr && handle->flags().testFlag(Qt::WindowStaysOnTopHint) != topmost) {
     handle->setFlag(Qt::WindowStaysOnTopHint, topmost);
   }
   if (normal_rect_) {
     ApplyRect(*normal_rect_);
     normal_rect_.reset();
   }
-  window_->showNormal();  // also brings a minimised or maximised window back
+  window_->ShowNormalAndEnsureMapped();  // also brings a minimised or maximised window back
   window_->raise();
   window_->activateWindow();
 }
@@ -84,8 +86,11 @@ void QtBrowser::SetNormalRect(const WindowRect& rect) {
 }
 
 void QtBrowser::ApplyRect(const WindowRect& rect) {
-  window_->setGeometry(rect.left, rect.top, Extent(rect.left, rect.right),
-                       Extent(rect.top, rect.bottom));
+  QRect target(rect.left, rect.top, Extent(rect.left, rect.right), Extent(rect.top, rect.bottom));
+  // An unchanged rectangle would be a no-op that leaves the position to the window manager's
+  // placement; nudging first makes the toolkit send it as a position the program chose.
+  if (window_->geometry() == target) window_->setGeometry(target.translated(1, 0));
+  window_->setGeometry(target);
 }
 
 void QtBrowser::ForbidResize() {
