@@ -274,7 +274,7 @@ class Browser:
             data += self.read_exact(1)
         return data[len("GETURL "):-len("ISHIDDEN 0")].decode("utf-8")
 
-    def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL"):
+    def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL", interval=0.1):
         last = [None]
 
         def check():
@@ -282,7 +282,7 @@ class Browser:
             return predicate(last[0])
 
         try:
-            wait_for(check, timeout=timeout, interval=0.1, what=what)
+            wait_for(check, timeout=timeout, interval=interval, what=what)
         except AssertionError:
             raise AssertionError("timed out waiting for %s; last URL %r" % (what, last[0]))
         return last[0]
