@@ -4,6 +4,7 @@ add_library(trb_pipe STATIC
   src/pipe/stop_signal.cc
   src/pipe/socket_path.cc
   src/pipe/unix_socket_transport.cc
+  src/pipe/controller_connection_unix.cc
   src/pipe/framing.cc
   src/pipe/command_language.cc
   src/pipe/pipe_controller.cc

@@ -6,7 +6,6 @@
 
 #include "pipe/command_language.h"
 #include "pipe/framing.h"
-#include "pipe/socket_path.h"
 #include "policy/pages.h"
 
 namespace trb {
@@ -85,8 +84,7 @@ PipeController::PipeController(std::string pipe_name, ConnectOptions options)
     : pipe_name_(std::move(pipe_name)), options_(std::move(options)) {}
 
 void PipeController::Run(const StopSignal& stop) {
-  const std::unique_ptr<Transport> transport =
-      ConnectUnixSocket(SocketPathCandidates(pipe_name_), stop, options_);
+  const std::unique_ptr<Transport> transport = ConnectToController(pipe_name_, stop, options_);
   if (!transport) return;
   Serve(*transport, stop);
 }

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "pipe/controller_connection.h"
 #include "pipe/stop_signal.h"
 #include "pipe/target.h"
 #include "pipe/transport.h"
-#include "pipe/unix_socket_transport.h"
 
 namespace trb {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "pipe/controller_connection.h"
 #include "pipe/stop_signal.h"
-#include "pipe/unix_socket_transport.h"
 
 namespace trb {
 

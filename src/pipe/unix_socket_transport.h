@@ -2,25 +2,15 @@
 // listener (waiting while it is busy), checking who it is, and the byte stream itself.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "pipe/controller_connection.h"
 #include "pipe/stop_signal.h"
 #include "pipe/transport.h"
 
 namespace trb {
-
-struct ConnectOptions {
-  // How long a listener whose backlog is full may stay busy before the browser gives up.
-  std::chrono::milliseconds busy_timeout{20000};
-  // Once the stop signal is set, how long a reply may wait for the controller to make room.
-  std::chrono::milliseconds stopped_write_grace{2000};
-  // Called each time an attempt finds the listener busy (tests watch the retries with it).
-  std::function<void()> on_busy;
-};
 
 // Connects to the first candidate path that exists. Returns null, silently, when none has a
 // listener, when the listener stays busy for options.busy_timeout, or when the stop signal is
