@@ -10,8 +10,9 @@ namespace {
 // Holds the browser weakly: a call that arrives after the browser has gone does nothing.
 class UiBrowser : public Browser {
  public:
-  UiBrowser(host::Engine& engine, std::weak_ptr<host::BrowserView> browser)
-      : engine_(engine), browser_(std::move(browser)) {}
+  UiBrowser(host::Engine& engine, std::weak_ptr<host::BrowserView> browser,
+            std::shared_ptr<const host::BrowserState> state)
+      : engine_(engine), browser_(std::move(browser)), state_(std::move(state)) {}
 
   void LoadURL(const std::string& url) override {
     RunOnUiThread([&] {
@@ -23,13 +24,9 @@ class UiBrowser : public Browser {
       if (auto b = Live()) b->Reload();
     });
   }
-  std::string GetURL() override {
-    std::string url;
-    RunOnUiThread([&] {
-      if (auto b = Live()) url = b->GetURL();
-    });
-    return url;
-  }
+  // The committed URL as the UI thread last published it: the same answer a call on the UI
+  // thread would give between two of its tasks, without waiting for the loop.
+  std::string GetURL() override { return state_->url(); }
   void CloseBrowser(bool /*force*/) override {
     // Posted, never awaited: the close runs DoClose, which waits for this thread to end.
     engine_.PostTask([weak = browser_] {
@@ -45,11 +42,14 @@ class UiBrowser : public Browser {
 
   host::Engine& engine_;
   std::weak_ptr<host::BrowserView> browser_;
+  std::shared_ptr<const host::BrowserState> state_;
 };
 
 class UiWindow : public Window {
  public:
-  explicit UiWindow(std::weak_ptr<host::BrowserView> browser) : browser_(std::move(browser)) {}
+  UiWindow(std::weak_ptr<host::BrowserView> browser,
+           std::shared_ptr<const host::BrowserState> state)
+      : browser_(std::move(browser)), state_(std::move(state)) {}
 
   void ShowWindowNormal() override {
     On([](host::HostWindow& w) { w.ShowWindowNormal(); });
@@ -69,11 +69,9 @@ class UiWindow : public Window {
   void ForbidResize() override {
     On([](host::HostWindow& w) { w.ForbidResize(); });
   }
-  bool IsWindowHidden() override {
-    bool hidden = true;  // a window that no longer exists is not visible
-    On([&](host::HostWindow& w) { hidden = w.IsWindowHidden(); });
-    return hidden;
-  }
+  // Published by the window at every show and hide, before the operation that caused it
+  // returns, so HIDE;ISHIDDEN answers 1 and a closed window counts as hidden.
+  bool IsWindowHidden() override { return state_->hidden(); }
   NormalRect GetNormalRect() override {
     NormalRect rect;
     On([&](host::HostWindow& w) { rect = ToNormalRect(w.GetNormalRect()); });
@@ -90,6 +88,7 @@ class UiWindow : public Window {
   }
 
   std::weak_ptr<host::BrowserView> browser_;
+  std::shared_ptr<const host::BrowserState> state_;
 };
 
 }  // namespace
@@ -98,7 +97,9 @@ NormalRect ToNormalRect(const host::WindowRect& r) { return {r.top, r.left, r.bo
 host::WindowRect ToWindowRect(const NormalRect& r) { return {r.top, r.left, r.bottom, r.right}; }
 
 Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser) {
-  return Target{std::make_shared<UiBrowser>(engine, browser), std::make_shared<UiWindow>(browser)};
+  std::shared_ptr<const host::BrowserState> state = browser->State();
+  return Target{std::make_shared<UiBrowser>(engine, browser, state),
+                std::make_shared<UiWindow>(browser, std::move(state))};
 }
 
 }  // namespace trb

@@ -1,12 +1,16 @@
 // The engine boundary: what the application needs from a browser engine and its top-level
 // windows, and the events the engine reports back. One implementation per engine (Qt
-// WebEngine here); unit tests use a fake. Everything here lives on the engine's UI thread.
+// WebEngine here); unit tests use a fake. Everything here lives on the engine's UI thread,
+// except BrowserState, which exists to be read from other threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace trb::host {
 
@@ -42,8 +46,29 @@ class HostWindow {
   virtual void MinimizeWindow() = 0;
   virtual void SetNormalRect(const WindowRect& rect) = 0;
   virtual void ForbidResize() = 0;
-  virtual bool IsWindowHidden() = 0;
   virtual WindowRect GetNormalRect() = 0;
+};
+
+// What a browser currently shows of itself, readable from any thread. The engine updates it
+// on its UI thread at every change (the committed URL, the window's visibility), so the
+// controller's queries are answered without a trip to the UI thread.
+class BrowserState {
+ public:
+  bool hidden() const { return hidden_.load(std::memory_order_acquire); }
+  std::string url() const {
+    std::lock_guard lock(mutex_);
+    return url_;
+  }
+  void set_hidden(bool hidden) { hidden_.store(hidden, std::memory_order_release); }
+  void set_url(std::string url) {
+    std::lock_guard lock(mutex_);
+    url_ = std::move(url);
+  }
+
+ private:
+  std::atomic<bool> hidden_{true};
+  mutable std::mutex mutex_;
+  std::string url_;
 };
 
 // One browser: a page in its own top-level window.
@@ -52,12 +77,13 @@ class BrowserView {
   virtual ~BrowserView() = default;
   virtual void LoadURL(const std::string& url) = 0;  // main frame
   virtual void Reload() = 0;
-  virtual std::string GetURL() = 0;  // main frame's committed URL, UTF-8
   // Runs the close sequence: DoClose may cancel it; otherwise the window goes and
   // OnBeforeClose follows. Safe to call on a browser that has already closed (no effect).
   virtual void Close() = 0;
   virtual bool IsClosed() const = 0;
   virtual HostWindow& Window() = 0;
+  // Set when the browser is made and never replaced, so any thread may copy it.
+  virtual std::shared_ptr<const BrowserState> State() const = 0;
 };
 
 // The answer to a download: carry on (the engine asks where to save, starting from

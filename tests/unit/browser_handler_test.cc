@@ -20,10 +20,10 @@ class FakeBrowser : public host::BrowserView, public host::HostWindow {
   explicit FakeBrowser(Log* log) : log_(log) {}
   void LoadURL(const std::string& url) override { log_->push_back("load " + url); }
   void Reload() override { log_->push_back("reload"); }
-  std::string GetURL() override { return {}; }
   void Close() override { log_->push_back("close"); }
   bool IsClosed() const override { return false; }
   HostWindow& Window() override { return *this; }
+  std::shared_ptr<const host::BrowserState> State() const override { return state_; }
   void SetTitle(const std::string& title) override { log_->push_back("title " + title); }
   void SetAppIcon() override { log_->push_back("icon"); }
   void ShowWindowNormal() override { log_->push_back("show"); }
@@ -32,11 +32,11 @@ class FakeBrowser : public host::BrowserView, public host::HostWindow {
   void MinimizeWindow() override { log_->push_back("minimize"); }
   void SetNormalRect(const host::WindowRect&) override { log_->push_back("rect"); }
   void ForbidResize() override { log_->push_back("noresize"); }
-  bool IsWindowHidden() override { return true; }
   host::WindowRect GetNormalRect() override { return {}; }
 
  private:
   Log* log_;
+  std::shared_ptr<host::BrowserState> state_ = std::make_shared<host::BrowserState>();
 };
 
 class FakeFrame : public host::Frame {

@@ -1,13 +1,30 @@
 #include "host/qt/browser_window.h"
 
 #include <QCloseEvent>
+#include <QHideEvent>
+#include <QShowEvent>
 #include <QTimer>
 #include <QWindow>
 
 namespace trb::host {
 
-BrowserWindow::BrowserWindow(std::function<void()> on_close_request)
-    : QWidget(nullptr, Qt::Window), on_close_request_(std::move(on_close_request)) {}
+BrowserWindow::BrowserWindow(std::function<void()> on_close_request,
+                             std::function<void(bool)> on_visibility)
+    : QWidget(nullptr, Qt::Window),
+      on_close_request_(std::move(on_close_request)),
+      on_visibility_(std::move(on_visibility)) {}
+
+// The window system also reports iconified windows as hidden (spontaneous events); those
+// stay visible to the controller, so only the widget's own state counts then.
+void BrowserWindow::showEvent(QShowEvent* event) {
+  if (on_visibility_) on_visibility_(event->spontaneous() ? !isVisible() : false);
+  QWidget::showEvent(event);
+}
+
+void BrowserWindow::hideEvent(QHideEvent* event) {
+  if (on_visibility_ && !reshowing_) on_visibility_(event->spontaneous() ? !isVisible() : true);
+  QWidget::hideEvent(event);
+}
 
 void BrowserWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
@@ -33,8 +50,10 @@ void BrowserWindow::CheckMapped() {
     map_checks_left_ = 0;
     return;
   }
+  reshowing_ = true;
   hide();
   showNormal();
+  reshowing_ = false;
   QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
 }
 

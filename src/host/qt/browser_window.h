@@ -11,7 +11,9 @@ namespace trb::host {
 class BrowserWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit BrowserWindow(std::function<void()> on_close_request);
+  // `on_visibility` hears whether the window is hidden at every change, before the change's
+  // caller goes on.
+  BrowserWindow(std::function<void()> on_close_request, std::function<void(bool)> on_visibility);
 
   // Minimises now, or, while the window manager has not yet put a just-shown window on the
   // screen (it drops the request then), as soon as it has.
@@ -23,12 +25,16 @@ class BrowserWindow : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CheckMapped();
 
   std::function<void()> on_close_request_;
+  std::function<void(bool)> on_visibility_;
+  bool reshowing_ = false;  // the hide inside a re-show is no change anyone should see
   bool minimize_when_exposed_ = false;
   bool filter_installed_ = false;
   int map_checks_left_ = 0;

@@ -61,15 +61,18 @@ QtBrowser::QtBrowser(QtEngine& engine, std::shared_ptr<BrowserEvents> events)
     : engine_(engine),
       events_(std::move(events)),
       denials_(std::make_shared<SubframeDenials>()),
+      state_(std::make_shared<BrowserState>()),
       context_(std::make_unique<QObject>()) {}
 
 QtBrowser::~QtBrowser() { Dispose(); }
 
 void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const std::string& url) {
   std::weak_ptr<QtBrowser> weak = weak_from_this();
-  window_ = new BrowserWindow([weak] {
-    if (auto self = weak.lock()) self->Close();
-  });
+  window_ = new BrowserWindow(
+      [weak] {
+        if (auto self = weak.lock()) self->Close();
+      },
+      [state = state_](bool hidden) { state->set_hidden(hidden); });
   window_->setWindowTitle(ToQString(spec.title));
   window_->resize(1024, 768);
   auto* layout = new QVBoxLayout(window_);
@@ -86,6 +89,8 @@ void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const 
                    [this](const QString& title) {
                      if (!closed_) events_->OnTitleChange(*this, ToUtf8(title));
                    });
+  QObject::connect(page_, &QWebEnginePage::urlChanged, context_.get(),
+                   [this](const QUrl& u) { state_->set_url(ToUtf8(u)); });
   QObject::connect(page_, &QWebEnginePage::loadingChanged, context_.get(),
                    [this](const QWebEngineLoadingInfo& info) { OnLoadingChanged(info); });
   QObject::connect(page_, &QWebEnginePage::newWindowRequested, context_.get(),
@@ -106,6 +111,8 @@ void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const 
 
 void QtBrowser::Dispose() {
   closed_ = true;
+  state_->set_hidden(true);
+  state_->set_url({});
   delete window_.data();  // owns the view, which owns the page
 }
 
@@ -131,7 +138,6 @@ void QtBrowser::Reload() {
   if (!closed_ && page_) page_->triggerAction(QWebEnginePage::Reload);
 }
 
-std::string QtBrowser::GetURL() { return closed_ || !page_ ? std::string() : ToUtf8(page_->url()); }
 
 void QtBrowser::Close() {
   if (closed_ || closing_) return;
@@ -141,6 +147,8 @@ void QtBrowser::Close() {
   closing_ = false;
   if (keep_open || closed_) return;
   closed_ = true;
+  state_->set_hidden(true);
+  state_->set_url({});
   if (page_) page_->ClearNavigationHook();
   context_.reset();
   if (window_) {

@@ -44,10 +44,10 @@ class QtBrowser : public BrowserView,
   // BrowserView
   void LoadURL(const std::string& url) override;
   void Reload() override;
-  std::string GetURL() override;
   void Close() override;
   bool IsClosed() const override { return closed_; }
   HostWindow& Window() override { return *this; }
+  std::shared_ptr<const BrowserState> State() const override { return state_; }
 
   // HostWindow (qt_window_ops.cc)
   void SetTitle(const std::string& title) override;
@@ -58,7 +58,6 @@ class QtBrowser : public BrowserView,
   void MinimizeWindow() override;
   void SetNormalRect(const WindowRect& rect) override;
   void ForbidResize() override;
-  bool IsWindowHidden() override;
   WindowRect GetNormalRect() override;
 
  private:
@@ -74,6 +73,7 @@ class QtBrowser : public BrowserView,
   QtEngine& engine_;
   std::shared_ptr<BrowserEvents> events_;
   std::shared_ptr<SubframeDenials> denials_;
+  const std::shared_ptr<BrowserState> state_;
   // Receiver of the engine's signals: they stop when this browser goes.
   std::unique_ptr<QObject> context_;
   QPointer<BrowserWindow> window_;

@@ -105,7 +105,6 @@ void QtBrowser::ForbidResize() {
   }
 }
 
-bool QtBrowser::IsWindowHidden() { return !window_ || !window_->isVisible(); }
 
 WindowRect QtBrowser::GetNormalRect() {
   if (!window_) return {};
