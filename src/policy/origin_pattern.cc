@@ -1,6 +1,8 @@
 #include "policy/origin_pattern.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 
 namespace trb {
 
@@ -25,6 +27,65 @@ int GroupDepth(std::string_view pattern) {
   return deepest;
 }
 
+size_t BacktrackingUrlLimit(std::string_view rewritten) {
+  std::string_view p = rewritten;
+  if (p.starts_with('^')) p.remove_prefix(1);
+  if (p.ends_with(".*$")) p.remove_suffix(3);
+  int quantifiers = 0;
+  int lookaheads = 0;
+  int backrefs = 0;
+  int bars = 0;
+  bool in_bracket = false;
+  bool after_group = false;  // the previous atom was a group
+  for (size_t i = 0; i < p.size(); ++i) {
+    const char c = p[i];
+    const bool was_group = std::exchange(after_group, false);
+    if (c == '\\') {
+      if (i + 1 < p.size() && p[i + 1] >= '1' && p[i + 1] <= '9' && !in_bracket) ++backrefs;
+      ++i;
+    } else if (in_bracket) {
+      in_bracket = c != ']';
+    } else if (c == '[') {
+      in_bracket = true;
+    } else if (c == '(') {
+      if (i + 2 < p.size() && p[i + 1] == '?' && (p[i + 2] == '=' || p[i + 2] == '!')) {
+        ++lookaheads;
+        i += 2;
+      } else if (i + 1 < p.size() && p[i + 1] == '?') {
+        i += 2;  // (?:
+      }
+    } else if (c == ')') {
+      after_group = true;
+    } else if (c == '|') {
+      ++bars;
+    } else if (c == '*' || c == '+' || c == '?' || c == '{') {
+      if (was_group) return 0;
+      ++quantifiers;
+      if (c == '{') {
+        const size_t close = p.find('}', i);
+        if (close == std::string_view::npos) return 0;
+        i = close;
+      }
+    }
+  }
+  if (bars > 3) return 0;
+  const int weight = quantifiers + lookaheads + (quantifiers > 0 ? backrefs : 0);
+  constexpr size_t kLimits[] = {kMaxBacktrackingUrlBytes, kMaxBacktrackingUrlBytes, 128, 32};
+  return weight < 4 ? kLimits[weight] : 0;
+}
+
+size_t OriginPattern::max_url_bytes() const {
+  switch (engine_) {
+    case Engine::kNever:
+      return 0;
+    case Engine::kLinear:
+      return SIZE_MAX;
+    case Engine::kBacktracking:
+      return backtracking_url_limit_;
+  }
+  return 0;
+}
+
 OriginPattern::OriginPattern(std::string_view rewritten) {
   if (rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth) return;
   // std::regex is the judge of validity, so that a pattern covers exactly what it would
@@ -40,8 +101,10 @@ OriginPattern::OriginPattern(std::string_view rewritten) {
   if (program_) {
     backtracking_.reset();
     engine_ = Engine::kLinear;
-  } else {
+  } else if ((backtracking_url_limit_ = BacktrackingUrlLimit(rewritten)) > 0) {
     engine_ = Engine::kBacktracking;
+  } else {
+    backtracking_.reset();
   }
 }
 
@@ -52,7 +115,7 @@ bool OriginPattern::Matches(std::string_view url) const noexcept {
     case Engine::kLinear:
       return program_->FullMatch(url);
     case Engine::kBacktracking:
-      if (url.size() > kMaxBacktrackingUrlBytes) return false;
+      if (url.size() > backtracking_url_limit_) return false;
       try {
         return std::regex_match(url.begin(), url.end(), *backtracking_);
       } catch (const std::exception&) {

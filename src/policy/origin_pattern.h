@@ -30,12 +30,21 @@ inline constexpr size_t kMaxBacktrackingUrlBytes = 2048;
 // Group nesting depth of an ECMAScript pattern, counting '(' outside brackets and escapes.
 int GroupDepth(std::string_view pattern);
 
+// std::regex backtracks: "(a*)*\1b" against 40 a's never finishes, and neither does a long
+// chain of "(a|a)". So a pattern goes to it only when its search space is provably small,
+// and the URL length it may see shrinks with every quantifier (each multiplies the paths
+// by up to the URL's length): no quantified group, at most three '|', and a weight (the
+// quantifiers, lookaheads, and back-references when anything is quantified; the final ".*"
+// not counted) of 0 or 1: 2048 bytes, 2: 128, 3: 32, more: never. Returns that limit, 0
+// for never. `rewritten` is "^" + pattern' + ".*$".
+size_t BacktrackingUrlLimit(std::string_view rewritten);
+
 class OriginPattern {
  public:
   enum class Engine {
     kNever,        // invalid, or beyond the limits above: covers nothing
     kLinear,       // RegexProgram
-    kBacktracking  // std::regex, for URLs up to kMaxBacktrackingUrlBytes
+    kBacktracking  // std::regex, for URLs up to BacktrackingUrlLimit
   };
 
   // `rewritten` is the full expression, "^" + pattern' + ".*$".
@@ -45,11 +54,14 @@ class OriginPattern {
   bool Matches(std::string_view url) const noexcept;
 
   Engine engine() const { return engine_; }
+  // The longest URL the pattern can cover: unlimited for the linear engine, 0 for kNever.
+  size_t max_url_bytes() const;
 
  private:
   Engine engine_ = Engine::kNever;
   std::optional<RegexProgram> program_;
   std::unique_ptr<std::regex> backtracking_;
+  size_t backtracking_url_limit_ = 0;
 };
 
 }  // namespace trb
