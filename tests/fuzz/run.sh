@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) into build-fuzz if needed and runs
+# each for SECONDS seconds on its seed corpus, failing on the first crash, leak, sanitizer
+# report or timeout. Prints each target's executions.
+#   tests/fuzz/run.sh 60            every target for 60 s
+#   tests/fuzz/run.sh 60 pages      one target
+# New inputs found during a run go to build-fuzz/corpus/<target>, never into the repo.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:?usage: tests/fuzz/run.sh SECONDS [TARGET...]}
+shift
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(pipe origins pages)
+
+# The largest input of each target: reads of up to 2047 bytes for the pipe, long URLs for the
+# allow-list, long page inputs for the pages.
+declare -A max_len=([pipe]=8192 [origins]=16384 [pages]=65536)
+
+if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -q
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -q clang libclang-rt-14-dev
+fi
+
+build=build-fuzz
+if [ ! -f "$build/build.ninja" ]; then
+  CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTRBROWSER_FUZZ=ON -DTRBROWSER_SANITIZE=ON -DTRBROWSER_WITH_BROWSER=OFF \
+    -DTRBROWSER_BENCH=OFF >/dev/null
+fi
+ninja -C "$build" "${targets[@]/%/_fuzzer}" >/dev/null
+
+status=0
+for t in "${targets[@]}"; do
+  work="$build/corpus/$t"
+  mkdir -p "$work" "$build/artifacts/$t"
+  log="$build/$t.log"
+  # -timeout: no single input may take long (a hang is a finding); -rss_limit_mb: nor much
+  # memory. Crash inputs land in build-fuzz/artifacts/<target>/.
+  if "$build/${t}_fuzzer" "$work" "tests/fuzz/corpus/$t" -max_total_time="$seconds" \
+      -max_len="${max_len[$t]}" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$build/artifacts/$t/" >"$log" 2>&1; then
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    echo "fuzz $t: ok, ${execs:-?} executions in ${seconds} s"
+  else
+    status=1
+    echo "fuzz $t: FAILED (log $log, input in $build/artifacts/$t/)"
+    grep -m 20 -E 'ERROR|SUMMARY|pipe_fuzzer|origins_fuzzer|pages_fuzzer|Test unit written' "$log" || true
+  fi
+done
+exit $status
