@@ -6,12 +6,12 @@
 
 namespace trb {
 
-Framer::Pieces Framer::Feed(std::string_view delivered, bool filled) {
+Framer::Pieces Framer::Feed(std::string_view delivered, bool more_may_follow) {
   Pieces out;
   const size_t zero = delivered.find('\0');
   const bool cut_by_zero = zero != std::string_view::npos;
   if (cut_by_zero) delivered = delivered.substr(0, zero);
-  const bool more_may_follow = filled && !cut_by_zero;
+  more_may_follow = more_may_follow && !cut_by_zero;
 
   if (discarding_) {
     const size_t end = delivered.find(';');

@@ -25,18 +25,19 @@ class Framer {
     std::optional<std::string> over_long;
   };
 
-  // Takes the bytes one read delivered; `filled` tells whether the read delivered all the
-  // bytes it asked for, so that more may already be waiting.
+  // Takes the bytes one read delivered; `more_may_follow` tells whether the reader expects
+  // the rest of an unfinished command to come (see PipeController::Serve for when).
   //
   // The text is the carried tail followed by the bytes up to the first zero byte (what
   // follows a zero byte is dropped). Its pieces are those of SplitAtSemicolons, all handled
-  // at once, except that after a filled read without a zero byte whose text does not end
-  // with ';' the last piece is carried to the next read. A zero byte therefore also ends a
-  // carried command: the tail and the text before the zero byte are handled at once.
+  // at once, except that when more may follow, there is no zero byte and the text does not
+  // end with ';', the last piece is carried to the next read. A zero byte therefore also ends
+  // a carried command: the tail and the text before the zero byte are handled at once.
   //
   // A carried command longer than kMaxCarried comes back in `over_long`, and the rest of it,
-  // up to and including its ';' (or to the end of a read that is not filled), is dropped.
-  Pieces Feed(std::string_view delivered, bool filled);
+  // up to and including its ';' (or to the end of a read after which nothing more is
+  // expected), is dropped.
+  Pieces Feed(std::string_view delivered, bool more_may_follow);
 
   const std::string& carried() const { return carried_; }
 

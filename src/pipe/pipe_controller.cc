@@ -107,8 +107,8 @@ void PipeController::Serve(Transport& transport, const StopSignal& stop) {
     }
     if (*count == 0) continue;
 
-    Framer::Pieces framed =
-        framer.Feed(std::string_view(buffer, *count), *count == Framer::kReadSize);
+    const std::string_view got(buffer, *count);
+    Framer::Pieces framed = framer.Feed(got, MoreMayFollow(transport, framer, got));
     bool quit = false;
     for (const std::string& piece : framed.pieces) {
       if (!HandleCommand(piece)) {
@@ -124,6 +124,18 @@ void PipeController::Serve(Transport& transport, const StopSignal& stop) {
   }
   ReportGeometry();
   transport_ = nullptr;
+}
+
+bool PipeController::MoreMayFollow(Transport& transport, const Framer& framer,
+                                   std::string_view got) {
+  // Only a text that ends inside a command can be waiting for more, and only a read that
+  // filled the buffer, or one that continues a command already carried, suggests that the
+  // command is longer than a read. Such a command is kept whole if its next bytes arrive
+  // within the grace; a controller that sent exactly a full read without ';' is answered
+  // after the grace instead of never.
+  if (got.back() == ';' || got.find('\0') != std::string_view::npos) return false;
+  if (got.size() != Framer::kReadSize && framer.carried().empty()) return false;
+  return transport.MoreArrivesWithin(kCommandGrace);
 }
 
 bool PipeController::HandleCommand(std::string_view piece) {

@@ -2,10 +2,12 @@
 // the main browser through g_main_handler, answers, and ends the connection.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
 #include "pipe/controller_connection.h"
+#include "pipe/framing.h"
 #include "pipe/stop_signal.h"
 #include "pipe/target.h"
 #include "pipe/transport.h"
@@ -38,6 +40,11 @@ class PipeController {
   Target ResolveTarget();
 
  private:
+  // How long a command that has filled a read may take to send its next bytes.
+  static constexpr std::chrono::milliseconds kCommandGrace{100};
+
+  // Whether the unfinished end of the read `got` is a command still on its way.
+  static bool MoreMayFollow(Transport& transport, const Framer& framer, std::string_view got);
   // The controller has gone: the browser closes for good, whatever hide-on-close said.
   void ForceClose();
 

@@ -2,6 +2,7 @@
 // here; a Windows named pipe can sit behind the same seam).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -25,6 +26,15 @@ class Transport {
   // (0 when nothing turned out to be waiting), or nullopt when the peer has closed or the
   // connection failed.
   virtual std::optional<size_t> Read(char* buffer, size_t size) = 0;
+
+  // True when bytes are waiting or arrive within `wait`; false on time-out, stop or a
+  // closed connection. Lets the reader tell a command still on its way from one that has
+  // ended without its ';'. A transport that cannot tell answers false: the unfinished text
+  // is then handled as it stands.
+  virtual bool MoreArrivesWithin(std::chrono::milliseconds wait) {
+    (void)wait;
+    return false;
+  }
 
   // Writes all of `bytes` as one reply. Failures are not reported: the reply is lost and the
   // next Read finds the connection closed. Never raises SIGPIPE, and never blocks for long

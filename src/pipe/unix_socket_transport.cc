@@ -45,6 +45,18 @@ class UnixSocketTransport final : public Transport {
     }
   }
 
+  bool MoreArrivesWithin(std::chrono::milliseconds wait) override {
+    pollfd fds[2] = {{stop_.fd(), POLLIN, 0}, {fd_, POLLIN, 0}};
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const int ready = poll(fds, 2, static_cast<int>(std::max<long long>(left.count(), 0)));
+      if (ready >= 0) return ready > 0 && fds[0].revents == 0 && (fds[1].revents & POLLIN) != 0;
+      if (errno != EINTR) return false;
+    }
+  }
+
   void Write(std::string_view bytes) override {
     // A reply given up half-way leaves the stream unusable, so later ones are not tried.
     while (!bytes.empty() && !broken_) {
@@ -155,7 +167,9 @@ std::unique_ptr<Transport> ConnectUnixSocket(const std::vector<std::string>& can
     for (const std::string& candidate : candidates) {
       path = &candidate;
       result = TryConnect(candidate, &fd);
-      if (result != Attempt::kAbsent) break;
+      // A socket file nobody listens on (left by a controller that died) does not hide a
+      // live listener at the next candidate.
+      if (result == Attempt::kConnected || result == Attempt::kBusy) break;
     }
     if (result == Attempt::kConnected) {
       if (PeerIsTrusted(fd, *path)) return MakeUnixSocketTransport(fd, stop, options);

@@ -131,6 +131,23 @@ TEST(PipeConnection, NameIsLookedUpInTmpdirThenAsDotNetPipe) {
   }
 }
 
+TEST(PipeConnection, StaleSocketFileDoesNotHideTheDotNetPipe) {
+  TestController dotnet(8, "CoreFxPipe_ctl");
+  // What a controller that died leaves behind: a socket file with nobody listening.
+  const int stale = ListenAt(dotnet.dir() + "/ctl");
+  ASSERT_GE(stale, 0);
+  close(stale);
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  const ScopedTmpdir tmpdir(dotnet.dir());
+  StopSignal stop;
+  PipeThread pipe;
+  pipe.Start("ctl", stop);
+  ASSERT_TRUE(dotnet.Accept());
+  ASSERT_TRUE(dotnet.Send("ISHIDDEN"));
+  EXPECT_EQ(dotnet.Read(10), "ISHIDDEN 1");
+}
+
 TEST(PipeConnection, PlainNameWinsOverDotNetPipe) {
   TestController plain(8, "trbrowser");
   const int dotnet = ListenAt(plain.dir() + "/CoreFxPipe_trbrowser");
