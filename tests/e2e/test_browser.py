@@ -207,6 +207,18 @@ class WindowTest(BrowserTestCase):
 
         wait_for(fixed, what="min size = max size")
 
+    def test_geometry_after_noresize_still_sets_the_size(self):
+        # The user can no longer resize the window; the controller still can.
+        b = self.start()
+        b.send("SHOW;NORESIZE;")
+        b.ishidden()
+        b.send("GEOMETRY 100 200 700 1000;SHOW;")
+        self.assertFalse(b.ishidden())
+        settled(b)
+        b.send("QUIT;")
+        self.assertEqual(b.read_to_eof(), b"GEOMETRY 100 200 700 1000")
+        self.assertEqual(b.wait_exit(), 0)
+
 
 class NavigationTest(BrowserTestCase):
     def allow_loopback_ip(self, b):

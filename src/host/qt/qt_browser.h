@@ -82,6 +82,7 @@ class QtBrowser : public BrowserView,
   // The restored rectangle GEOMETRY set, applied when the window is next shown: until then
   // the window manager may still move the window for an earlier show.
   std::optional<WindowRect> normal_rect_;
+  bool resize_forbidden_ = false;  // NORESIZE has fixed the size
   bool closing_ = false;
   bool closed_ = false;
 };

@@ -90,11 +90,15 @@ void QtBrowser::ApplyRect(const WindowRect& rect) {
   // An unchanged rectangle would be a no-op that leaves the position to the window manager's
   // placement; nudging first makes the toolkit send it as a position the program chose.
   if (window_->geometry() == target) window_->setGeometry(target.translated(1, 0));
+  // The user may not resize a window after NORESIZE, but the controller still may: the fixed
+  // size moves with the rectangle it sets.
+  if (resize_forbidden_) window_->setFixedSize(target.size());
   window_->setGeometry(target);
 }
 
 void QtBrowser::ForbidResize() {
   if (!window_) return;
+  resize_forbidden_ = true;
   window_->setFixedSize(window_->size());
   if (QWindow* handle = window_->windowHandle()) {
     Qt::WindowFlags flags = handle->flags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -104,7 +108,6 @@ void QtBrowser::ForbidResize() {
     handle->requestUpdate();
   }
 }
-
 
 WindowRect QtBrowser::GetNormalRect() {
   if (!window_) return {};
