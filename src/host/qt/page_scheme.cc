@@ -27,9 +27,11 @@ std::string PageSchemeUrlFor(const std::string& data_url) {
   return std::string(kPageScheme) + ":" + data_url.substr(at + kBase64Marker.size());
 }
 
-void SubframeDenials::Add(const std::string& url, const std::string& page_data_url) {
+bool SubframeDenials::Add(const std::string& url, const std::string& page_data_url) {
   std::lock_guard lock(mutex_);
-  pages_[url] = page_data_url;
+  if (pages_.size() >= kMaxPending) return false;
+  pages_.emplace(url, page_data_url);
+  return true;
 }
 
 std::string SubframeDenials::Take(const std::string& url) {
@@ -41,9 +43,11 @@ std::string SubframeDenials::Take(const std::string& url) {
   return page;
 }
 
-void SubframeDenials::Issued(const std::string& page_scheme_url) {
+bool SubframeDenials::Issued(const std::string& page_scheme_url) {
   std::lock_guard lock(mutex_);
+  if (issued_.size() >= kMaxPending) return false;
   issued_.insert(page_scheme_url);
+  return true;
 }
 
 bool SubframeDenials::TakeIssued(const std::string& page_scheme_url) {
@@ -67,7 +71,10 @@ void SubframeInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     return;
   }
   QUrl redirect(QString::fromStdString(target));
-  denials_->Issued(ToUtf8(redirect));
+  if (!denials_->Issued(ToUtf8(redirect))) {
+    info.block(true);
+    return;
+  }
   info.redirect(redirect);
 }
 

@@ -25,19 +25,25 @@ std::string PageSchemeUrlFor(const std::string& data_url);
 // Subframe requests to refuse, by URL, each with the data: URL of the page to show instead.
 class SubframeDenials {
  public:
-  void Add(const std::string& url, const std::string& page_data_url);
-  // Takes the page for `url` out of the set; empty when the URL is not refused.
+  // Records one refused navigation. False when too many are pending already (a page can
+  // start navigations whose requests never come): the caller then refuses it outright.
+  bool Add(const std::string& url, const std::string& page_data_url);
+  // Takes one page for `url` out of the set; empty when the URL is not refused. Two frames
+  // refused with the same URL each get their own entry.
   std::string Take(const std::string& url);
 
   // The page-scheme URLs the interceptor has sent a frame to. Only these are let through when
   // the frame then navigates to them; a page that names the scheme itself gets the ordinary
   // decision.
-  void Issued(const std::string& page_scheme_url);
+  // False when too many are outstanding: the interceptor then blocks the request instead.
+  bool Issued(const std::string& page_scheme_url);
   bool TakeIssued(const std::string& page_scheme_url);
+
+  static constexpr size_t kMaxPending = 256;
 
  private:
   std::mutex mutex_;
-  std::map<std::string, std::string> pages_;
+  std::multimap<std::string, std::string> pages_;
   std::multiset<std::string> issued_;
 };
 

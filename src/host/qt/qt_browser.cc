@@ -138,7 +138,6 @@ void QtBrowser::Reload() {
   if (!closed_ && page_) page_->triggerAction(QWebEnginePage::Reload);
 }
 
-
 void QtBrowser::Close() {
   if (closed_ || closing_) return;
   auto self = shared_from_this();  // the handler may drop its reference below
@@ -176,8 +175,7 @@ bool QtBrowser::OnNavigation(const QUrl& url, bool main_frame, bool redirect) {
   // A refused web request goes ahead so that the interceptor can swap the page in; anything
   // else refused leaves the frame as it was.
   if (!frame.replacement.empty() && IsWebScheme(url.scheme())) {
-    denials_->Add(text, frame.replacement);
-    return true;
+    return denials_->Add(text, frame.replacement);
   }
   return false;
 }
