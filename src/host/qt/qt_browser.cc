@@ -24,9 +24,19 @@ bool IsWebScheme(const QString& scheme) { return scheme == "http" || scheme == "
 // Schemes the engine loads itself. Any other scheme an accepted navigation would hand to the
 // desktop, which only our own scheme's decision may do.
 bool IsEngineScheme(const QString& scheme) {
-  static const QStringList kSchemes = {
-      "http", "https", "data",       "file",       "about",       "blob",
-      "ws",   "wss",   "filesystem", "javascript", "view-source", QString(kPageScheme)};
+  static const QStringList kSchemes = {"http",
+                                       "https",
+                                       "data",
+                                       "file",
+                                       "about",
+                                       "blob",
+                                       "ws",
+                                       "wss",
+                                       "filesystem",
+                                       "javascript",
+                                       "view-source",
+                                       "chrome",
+                                       QString(kPageScheme)};
   return kSchemes.contains(scheme);
 }
 
@@ -93,6 +103,10 @@ void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const 
                    [this](const QUrl& u) { state_->set_url(ToUtf8(u)); });
   QObject::connect(page_, &QWebEnginePage::loadingChanged, context_.get(),
                    [this](const QWebEngineLoadingInfo& info) { OnLoadingChanged(info); });
+  QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, context_.get(),
+                   [this](QWebEnginePage::RenderProcessTerminationStatus status, int exit_code) {
+                     OnRendererGone(status, exit_code);
+                   });
   QObject::connect(page_, &QWebEnginePage::newWindowRequested, context_.get(),
                    [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request); });
   QObject::connect(page_, &QWebEnginePage::windowCloseRequested, context_.get(), [weak] {
@@ -190,6 +204,27 @@ void QtBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
   MainFrame frame(page_);  // the engine reports failures of the main frame only
   events_->OnLoadError(*this, frame, info.errorCode(), ToUtf8(info.errorString()),
                        ToUtf8(info.url()));
+}
+
+void QtBrowser::OnRendererGone(int status, int exit_code) {
+  if (closed_ || status == QWebEnginePage::NormalTerminationStatus) return;
+  // The engine reports no load error for a dead renderer and would leave a dead frame; the
+  // controller and the user get the Load Error page instead, with the engine's generic
+  // failure code and what became of the renderer.
+  std::string what;
+  switch (status) {
+    case QWebEnginePage::CrashedTerminationStatus:
+      what = "the page's renderer process crashed";
+      break;
+    case QWebEnginePage::KilledTerminationStatus:
+      what = "the page's renderer process was killed";
+      break;
+    default:
+      what = "the page's renderer process ended with exit code " + std::to_string(exit_code);
+  }
+  MainFrame frame(page_);
+  events_->OnLoadError(*this, frame, kRendererGoneCode, "net::ERR_FAILED (" + what + ")",
+                       ToUtf8(page_->url()));
 }
 
 void QtBrowser::OnNewWindow(QWebEngineNewWindowRequest& request) {

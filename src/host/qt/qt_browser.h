@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +68,10 @@ class QtBrowser : public BrowserView,
   bool OnNavigation(const QUrl& url, bool main_frame, bool redirect);
   void OnLoadingChanged(const QWebEngineLoadingInfo& info);
   void OnNewWindow(QWebEngineNewWindowRequest& request);
+  // `status` is a QWebEnginePage::RenderProcessTerminationStatus.
+  void OnRendererGone(int status, int exit_code);
+  // net::ERR_FAILED, the engine's code for a failure without a more specific one.
+  static constexpr int32_t kRendererGoneCode = -2;
   void ShowRestored(bool topmost);
   void ApplyRect(const WindowRect& rect);
 
