@@ -12,7 +12,8 @@ class CompiledOriginList {
  public:
   explicit CompiledOriginList(const std::vector<std::string>& patterns) {
     compiled_.reserve(patterns.size());
-    for (const std::string& p : patterns) compiled_.emplace_back(RewritePattern(p));
+    size_t budget = kMaxListInstructions;
+    for (const std::string& p : patterns) compiled_.emplace_back(RewritePattern(p), &budget);
   }
 
   bool empty() const { return compiled_.empty(); }
@@ -30,8 +31,10 @@ class CompiledOriginList {
       }
       v = rewritten;
     }
+    uint64_t steps = kMaxCheckSteps;
     for (const OriginPattern& p : compiled_) {
-      if (p.Matches(v)) return true;
+      if (p.Matches(v, &steps)) return true;
+      if (steps == 0) return false;  // out of time: not covered
     }
     return false;
   }

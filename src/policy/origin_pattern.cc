@@ -87,7 +87,23 @@ size_t OriginPattern::max_url_bytes() const {
 }
 
 OriginPattern::OriginPattern(std::string_view rewritten) {
+  size_t unlimited = SIZE_MAX;
+  *this = OriginPattern(rewritten, &unlimited);
+}
+
+OriginPattern::OriginPattern(std::string_view rewritten, size_t* compile_budget) {
   if (rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth) return;
+  // Compiling costs about as much as the program is large (std::regex builds a similar
+  // automaton), so the program is built first and charged before std::regex sees the
+  // pattern. A pattern only std::regex can run is charged by its length, generously.
+  program_ = RegexProgram::Compile(rewritten);
+  const size_t cost = program_ ? program_->size() : rewritten.size() * 64;
+  if (cost > *compile_budget) {
+    program_.reset();
+    *compile_budget = 0;
+    return;
+  }
+  *compile_budget -= cost;
   // std::regex is the judge of validity, so that a pattern covers exactly what it would
   // cover if compiled afresh; the linear engine then runs every pattern it can.
   try {
@@ -95,9 +111,9 @@ OriginPattern::OriginPattern(std::string_view rewritten) {
                                                  std::regex::ECMAScript | std::regex::icase);
   } catch (const std::exception&) {
     backtracking_.reset();
+    program_.reset();
     return;
   }
-  program_ = RegexProgram::Compile(rewritten);
   if (program_) {
     backtracking_.reset();
     engine_ = Engine::kLinear;
@@ -109,11 +125,16 @@ OriginPattern::OriginPattern(std::string_view rewritten) {
 }
 
 bool OriginPattern::Matches(std::string_view url) const noexcept {
+  uint64_t unlimited = UINT64_MAX;
+  return Matches(url, &unlimited);
+}
+
+bool OriginPattern::Matches(std::string_view url, uint64_t* step_budget) const noexcept {
   switch (engine_) {
     case Engine::kNever:
       return false;
     case Engine::kLinear:
-      return program_->FullMatch(url);
+      return program_->FullMatch(url, step_budget);
     case Engine::kBacktracking:
       if (url.size() > backtracking_url_limit_) return false;
       try {

@@ -2,6 +2,7 @@
 // that can run it safely, with the limits that keep std::regex from overflowing the stack.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -47,10 +48,15 @@ class OriginPattern {
     kBacktracking  // std::regex, for URLs up to BacktrackingUrlLimit
   };
 
-  // `rewritten` is the full expression, "^" + pattern' + ".*$".
+  // `rewritten` is the full expression, "^" + pattern' + ".*$". `*compile_budget` is what
+  // the list this pattern belongs to may still spend on compiling, in linear-engine
+  // instructions; the pattern takes its share off it, and beyond it covers nothing.
+  OriginPattern(std::string_view rewritten, size_t* compile_budget);
   explicit OriginPattern(std::string_view rewritten);
 
-  // Whether the expression matches the whole of the (rewritten) URL. Never throws.
+  // Whether the expression matches the whole of the (rewritten) URL, spending at most
+  // `*step_budget` steps of the linear engine (false when they run out). Never throws.
+  bool Matches(std::string_view url, uint64_t* step_budget) const noexcept;
   bool Matches(std::string_view url) const noexcept;
 
   Engine engine() const { return engine_; }

@@ -178,6 +178,11 @@ std::ptrdiff_t LastLineBreak(std::string_view s) {
 }  // namespace
 
 bool RegexProgram::FullMatch(std::string_view input) const {
+  uint64_t unlimited = UINT64_MAX;
+  return FullMatch(input, &unlimited);
+}
+
+bool RegexProgram::FullMatch(std::string_view input, uint64_t* budget) const {
   thread_local Scratch scratch;
   Scratch& s = scratch;
   s.Prepare(insts_.size());
@@ -186,6 +191,7 @@ bool RegexProgram::FullMatch(std::string_view input) const {
   std::ptrdiff_t last_break = -2;  // not looked up yet
   bool matched = false;
   bool context_used = false;  // the last closure depended on the position
+  bool out_of_budget = false;
 
   // Follows every empty-width step from `start` at position `pos`; the byte-consuming
   // instructions reached go to `list`. Explicit stack: no recursion on the program either.
@@ -195,6 +201,12 @@ bool RegexProgram::FullMatch(std::string_view input) const {
       const uint32_t pc = s.stack.back();
       s.stack.pop_back();
       if (s.mark[pc] == s.generation) continue;
+      if (*budget == 0) {
+        out_of_budget = true;
+        s.stack.clear();
+        return;
+      }
+      --*budget;
       s.mark[pc] = s.generation;
       const Inst& inst = insts_[pc];
       switch (inst.op) {
@@ -246,7 +258,7 @@ bool RegexProgram::FullMatch(std::string_view input) const {
 
   ++s.generation;
   add(s.current, prefix == 0 ? 0 : prefix_end_, prefix);
-  for (size_t pos = prefix; pos < n && !matched && !s.current.empty(); ++pos) {
+  for (size_t pos = prefix; pos < n && !matched && !out_of_budget && !s.current.empty(); ++pos) {
     ++s.generation;
     s.next.clear();
     context_used = false;
@@ -257,7 +269,7 @@ bool RegexProgram::FullMatch(std::string_view input) const {
       if (!sets_[insts_[pc].a].Has(c)) continue;
       signature |= t < 64 ? uint64_t{1} << t : 0;
       add(s.next, pc + 1, pos + 1);
-      if (matched) break;
+      if (matched || out_of_budget) break;
     }
     // A step that led back to the same threads without looking at the position (a ".*"
     // waiting for its next literal) repeats for every byte that the same threads accept:
@@ -273,7 +285,7 @@ bool RegexProgram::FullMatch(std::string_view input) const {
     }
     std::swap(s.current, s.next);
   }
-  return matched;
+  return matched && !out_of_budget;
 }
 
 }  // namespace trb

@@ -25,6 +25,10 @@ class RegexProgram {
 
   // Whether the pattern matches the whole of `input` (std::regex_match, case-insensitive).
   bool FullMatch(std::string_view input) const;
+  // The same, spending at most `*budget` VM steps (each thread followed at one position) and
+  // taking what it spent off `*budget`. A match that runs out answers false: linear time
+  // is still program size times input length, and a caller on a UI thread needs a ceiling.
+  bool FullMatch(std::string_view input, uint64_t* budget) const;
 
   size_t size() const { return insts_.size(); }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "policy/origin_pattern.h"
+#include "policy/regex_program.h"
 #include "policy/split.h"
 
 namespace trb {
@@ -262,6 +263,33 @@ bool RefusedForItsSearch(const std::string& pattern, const std::string& url) {
     return false;  // invalid: covers nothing either way
   }
   return rewritten.size() <= kMaxPatternBytes && GroupDepth(rewritten) <= kMaxPatternDepth;
+}
+
+// Thousands of live matcher threads per byte of a 2 MB URL would take minutes to step
+// through; the check gives up at its step ceiling and counts the URL as not covered.
+TEST(AllowedOrigins, HeavyPatternOnHugeUrlEndsWithinTheStepCeiling) {
+  AllowedOrigins origins;
+  origins.Replace({"(?:.*a){1000}z"});  // a thousand live threads at every byte
+  EXPECT_FALSE(origins.Matches(std::string(2 << 20, 'a')));
+  // A URL it does cover still matches: the ceiling is far above an ordinary check.
+  EXPECT_TRUE(origins.Matches(std::string(1000, 'a') + "z"));
+}
+
+// A list whose patterns compile to more than the list's share of matcher instructions
+// keeps the patterns that fit; those after them cover nothing.
+TEST(AllowedOrigins, PatternsBeyondTheCompileBudgetCoverNothing) {
+  const std::string heavy = "https://heavy\\.example/a{20000}";
+  ASSERT_GT(RegexProgram::Compile(RewritePattern(heavy))->size(), 20000u);
+  const size_t fit = kMaxListInstructions / RegexProgram::Compile(RewritePattern(heavy))->size();
+  std::vector<std::string> patterns(fit + 10, heavy);
+  patterns.push_back("https://plain\\.example/");
+  AllowedOrigins origins;
+  origins.Replace(patterns);
+  EXPECT_TRUE(origins.Matches("https://heavy.example/" + std::string(20000, 'a')));
+  EXPECT_FALSE(origins.Matches("https://plain.example/"));
+  // Alone, the same pattern covers the URL.
+  origins.Replace({"https://plain\\.example/"});
+  EXPECT_TRUE(origins.Matches("https://plain.example/"));
 }
 
 TEST(AllowedOrigins, AgreesWithLiteralAlgorithmOnGeneratedLists) {

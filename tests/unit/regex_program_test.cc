@@ -94,6 +94,19 @@ TEST(RegexProgram, LongInputsRunWithoutRecursion) {
   EXPECT_FALSE(other->FullMatch(big));
 }
 
+TEST(RegexProgram, StepBudgetBoundsTheWorkAndFailsClosed) {
+  const auto program = RegexProgram::Compile("^(?:a?){80}a*b.*$");
+  ASSERT_TRUE(program);
+  const std::string input = std::string(1000, 'a') + "b";
+  uint64_t small = 10;
+  EXPECT_FALSE(program->FullMatch(input, &small));
+  EXPECT_EQ(small, 0u);
+  uint64_t ample = 1'000'000;
+  EXPECT_TRUE(program->FullMatch(input, &ample));
+  EXPECT_GT(ample, 0u);
+  EXPECT_LT(ample, 1'000'000u);  // what the match spent was taken off
+}
+
 TEST(RegexProgram, AnyTailStopsAtLineBreaks) {
   const auto p = RegexProgram::Compile("^ab.*$");
   ASSERT_TRUE(p);
