@@ -7,6 +7,7 @@ add_library(trb_policy STATIC
   src/policy/origin_pattern.cc
   src/policy/allowed_origins.cc
   src/policy/decisions.cc
+  src/policy/hand_off_limiter.cc
 )
 target_include_directories(trb_policy PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_policy PUBLIC Threads::Threads)
@@ -17,6 +18,7 @@ add_executable(policy_tests
   tests/unit/allowed_origins_test.cc
   tests/unit/regex_program_test.cc
   tests/unit/decisions_test.cc
+  tests/unit/hand_off_limiter_test.cc
 )
 target_link_libraries(policy_tests PRIVATE trb_policy GTest::gtest_main)
 gtest_discover_tests(policy_tests DISCOVERY_TIMEOUT 60)

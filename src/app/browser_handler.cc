@@ -11,8 +11,12 @@
 namespace trb {
 
 BrowserHandler::BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views,
-                               bool is_main)
-    : engine_(engine), pipe_(std::move(pipe)), use_views_(use_views), is_main_(is_main) {
+                               bool is_main, std::shared_ptr<HandOffLimiter> hand_offs)
+    : engine_(engine),
+      pipe_(std::move(pipe)),
+      use_views_(use_views),
+      is_main_(is_main),
+      hand_offs_(hand_offs ? std::move(hand_offs) : std::make_shared<HandOffLimiter>()) {
   if (is_main_) g_main_handler.store(this);
 }
 
@@ -79,7 +83,8 @@ void BrowserHandler::OnBeforePopup(host::BrowserView& /*browser*/, const std::st
   AssertUiThread();
   // Every popup, whoever opens it, is an independent window with a handler of its own whose
   // allow-list stays empty.
-  auto handler = std::make_shared<BrowserHandler>(engine_, PipeThreadControl{}, false, false);
+  auto handler =
+      std::make_shared<BrowserHandler>(engine_, PipeThreadControl{}, false, false, hand_offs_);
   engine_.CreateBrowser(host::WindowSpec{kPopupWindowTitle, /*visible=*/true}, handler, target_url);
 }
 
@@ -101,7 +106,9 @@ bool BrowserHandler::OnBeforeBrowse(host::BrowserView& /*browser*/, host::Frame&
     case NavigationDecision::Action::kAllow:
       return false;
     case NavigationDecision::Action::kHandToOs:
-      engine_.OpenExternal(url);
+      // Always cancelled; handed over only at the pace a person could ask for it, so a page
+      // navigating to the scheme in a loop cannot flood the desktop with processes.
+      if (hand_offs_->Allow(HandOffLimiter::Clock::now())) engine_.OpenExternal(url);
       return true;
     case NavigationDecision::Action::kDeny:
       frame.LoadURL(decision.page_url);

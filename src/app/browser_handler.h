@@ -10,6 +10,7 @@
 
 #include "host/engine.h"
 #include "pipe/target.h"
+#include "policy/hand_off_limiter.h"
 
 namespace trb {
 
@@ -27,7 +28,10 @@ class BrowserHandler : public MainHandler,
                        public host::BrowserEvents,
                        public std::enable_shared_from_this<BrowserHandler> {
  public:
-  BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views, bool is_main);
+  // `hand_offs` paces own-scheme hand-offs; popups share their opener's, so that no window of
+  // the process gets a pace of its own. A new one is made when none is given.
+  BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views, bool is_main,
+                 std::shared_ptr<HandOffLimiter> hand_offs = nullptr);
   ~BrowserHandler() override;
   BrowserHandler(const BrowserHandler&) = delete;
   BrowserHandler& operator=(const BrowserHandler&) = delete;
@@ -70,6 +74,7 @@ class BrowserHandler : public MainHandler,
   std::vector<std::shared_ptr<host::BrowserView>> browser_list_;
   const bool use_views_;
   const bool is_main_;
+  const std::shared_ptr<HandOffLimiter> hand_offs_;
 };
 
 }  // namespace trb

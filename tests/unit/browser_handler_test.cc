@@ -274,6 +274,25 @@ TEST_F(BrowserHandlerTest, PopupHandlerHasNoListButStillHandsOwnScheme) {
   EXPECT_EQ(engine.opened, (std::vector<std::string>{"tavrin:go"}));
 }
 
+// A page navigating to the own scheme in a loop, from the main window and from a popup it
+// opened: every navigation is cancelled, and only a burst reaches the desktop.
+TEST_F(BrowserHandlerTest, OwnSchemeLoopIsPacedAcrossWindows) {
+  auto main = MakeHandler(true);
+  main->OnBeforePopup(*browser, "http://popup.test/");
+  ASSERT_EQ(engine.created.size(), 1u);
+  auto& popup = dynamic_cast<BrowserHandler&>(*engine.created[0].events);
+  FakeFrame frame(true);
+  for (int i = 0; i < 50; ++i) {
+    BrowserHandler& handler = i % 2 == 0 ? *main : popup;
+    EXPECT_TRUE(handler.OnBeforeBrowse(*browser, frame, "tavrin:x" + std::to_string(i), false));
+  }
+  EXPECT_TRUE(frame.loaded.empty());
+  // The loop takes microseconds; a stalled test machine may earn a token or two more.
+  EXPECT_GE(engine.opened.size(), static_cast<size_t>(HandOffLimiter::kBurst));
+  EXPECT_LE(engine.opened.size(), static_cast<size_t>(HandOffLimiter::kBurst) + 2);
+  EXPECT_EQ(engine.opened.front(), "tavrin:x0");
+}
+
 TEST_F(BrowserHandlerTest, LoadErrorShowsPageInThatFrameExceptAborted) {
   auto handler = MakeHandler(true);
   FakeFrame sub(false);
