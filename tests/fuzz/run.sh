@@ -31,11 +31,11 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ninja -C "$build" "${targets[@]/%/_fuzzer}" >/dev/null
 
-status=0
-for t in "${targets[@]}"; do
-  work="$build/corpus/$t"
+# The targets run side by side: each gets its SECONDS of wall time, and the run as a whole
+# takes about SECONDS rather than SECONDS times the number of targets.
+run_one() {
+  local t=$1 work="$build/corpus/$1" log="$build/$1.log"
   mkdir -p "$work" "$build/artifacts/$t"
-  log="$build/$t.log"
   # -timeout: no single input may take long (a hang is a finding); -rss_limit_mb: nor much
   # memory. Crash inputs land in build-fuzz/artifacts/<target>/.
   if "$build/${t}_fuzzer" "$work" "tests/fuzz/corpus/$t" -max_total_time="$seconds" \
@@ -44,9 +44,17 @@ for t in "${targets[@]}"; do
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "fuzz $t: ok, ${execs:-?} executions in ${seconds} s"
   else
-    status=1
     echo "fuzz $t: FAILED (log $log, input in $build/artifacts/$t/)"
     grep -m 20 -E 'ERROR|SUMMARY|pipe_fuzzer|origins_fuzzer|pages_fuzzer|Test unit written' "$log" || true
+    return 1
   fi
+}
+
+pids=()
+for t in "${targets[@]}"; do
+  run_one "$t" &
+  pids+=($!)
 done
+status=0
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 exit $status
