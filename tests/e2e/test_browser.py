@@ -389,13 +389,15 @@ class CloseTest(BrowserTestCase):
 
     def test_no_listener_window_close_exits_0(self):
         b = self.start("--use-views", listen=False)
-        wid = wait_for(lambda: b.windows(visible_only=True), what="views window")[0]
+        wait_for(lambda: b.windows(visible_only=True), what="views window")
         settled(b)
 
         # A close request sent while the window manager is still taking the window on is
-        # dropped by the window manager; ask again until the browser has gone.
+        # dropped by the window manager; ask again until the browser has gone. The window is
+        # looked up afresh each time: the first visible one seen at start-up need not be the
+        # one that stays.
         def closed():
-            self.wm_close(b, wid)
+            self.wm_close(b, b.main_window())
             try:
                 return b.proc.wait(timeout=2) is not None
             except subprocess.TimeoutExpired:
