@@ -35,7 +35,8 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
   });
 }
 
-void BrowserWindow::ShowNormalAndEnsureMapped() {
+void BrowserWindow::ShowNormalAndEnsureMapped(std::optional<QRect> target) {
+  if (target) pending_rect_ = target;
   showNormal();
   bool checking = map_checks_left_ > 0;
   map_checks_left_ = 5;
@@ -46,8 +47,23 @@ void BrowserWindow::CheckMapped() {
   if (map_checks_left_ <= 0) return;
   --map_checks_left_;
   QWindow* handle = windowHandle();
-  if (handle == nullptr || !isVisible() || isMinimized() || handle->isExposed()) {
+  if (handle == nullptr || !isVisible() || isMinimized()) {
     map_checks_left_ = 0;
+    pending_rect_.reset();
+    return;
+  }
+  if (handle->isExposed()) {
+    if (pending_rect_ && geometry() != *pending_rect_ && map_checks_left_ > 0) {
+      setGeometry(*pending_rect_);
+      QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
+      return;
+    }
+    map_checks_left_ = 0;
+    pending_rect_.reset();
+    return;
+  }
+  if (map_checks_left_ == 0) {
+    pending_rect_.reset();
     return;
   }
   reshowing_ = true;

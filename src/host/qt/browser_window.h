@@ -2,9 +2,11 @@
 // does not close it: it is handed to the browser's close sequence, which may keep it open.
 #pragma once
 
+#include <QRect>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 namespace trb::host {
 
@@ -20,8 +22,12 @@ class BrowserWindow : public QWidget {
   void Minimize();
   void CancelPendingMinimize() { minimize_when_exposed_ = false; }
   // Shows the window, and shows it again if the window manager loses the request (a quick
-  // hide and show can leave a window unmapped under some window managers).
-  void ShowNormalAndEnsureMapped();
+  // hide and show can leave a window unmapped under some window managers). With `target`,
+  // the window must end up there: a window manager that answers an earlier placement after
+  // ours would otherwise put it back where it was.
+  void ShowNormalAndEnsureMapped(std::optional<QRect> target = std::nullopt);
+  // The rectangle a show is still putting the window in, if any.
+  const std::optional<QRect>& pending_rect() const { return pending_rect_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -38,6 +44,7 @@ class BrowserWindow : public QWidget {
   bool minimize_when_exposed_ = false;
   bool filter_installed_ = false;
   int map_checks_left_ = 0;
+  std::optional<QRect> pending_rect_;
 };
 
 }  // namespace trb::host

@@ -11,6 +11,7 @@
 
 #include "host/engine.h"
 
+class QRect;
 class QUrl;
 class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
@@ -73,7 +74,7 @@ class QtBrowser : public BrowserView,
   // net::ERR_FAILED, the engine's code for a failure without a more specific one.
   static constexpr int32_t kRendererGoneCode = -2;
   void ShowRestored(bool topmost);
-  void ApplyRect(const WindowRect& rect);
+  QRect ApplyRect(const WindowRect& rect);  // returns the geometry it set
 
   QtEngine& engine_;
   std::shared_ptr<BrowserEvents> events_;

@@ -49,11 +49,12 @@ void QtBrowser::ShowRestored(bool topmost) {
   if (handle != nullptr && handle->flags().testFlag(Qt::WindowStaysOnTopHint) != topmost) {
     handle->setFlag(Qt::WindowStaysOnTopHint, topmost);
   }
+  std::optional<QRect> target;
   if (normal_rect_) {
-    ApplyRect(*normal_rect_);
+    target = ApplyRect(*normal_rect_);
     normal_rect_.reset();
   }
-  window_->ShowNormalAndEnsureMapped();  // also brings a minimised or maximised window back
+  window_->ShowNormalAndEnsureMapped(target);  // also brings a minimised or maximised window back
   window_->raise();
   window_->activateWindow();
 }
@@ -85,7 +86,7 @@ void QtBrowser::SetNormalRect(const WindowRect& rect) {
   normal_rect_ = rect;
 }
 
-void QtBrowser::ApplyRect(const WindowRect& rect) {
+QRect QtBrowser::ApplyRect(const WindowRect& rect) {
   QRect target(rect.left, rect.top, Extent(rect.left, rect.right), Extent(rect.top, rect.bottom));
   // An unchanged rectangle would be a no-op that leaves the position to the window manager's
   // placement; nudging first makes the toolkit send it as a position the program chose.
@@ -94,6 +95,7 @@ void QtBrowser::ApplyRect(const WindowRect& rect) {
   // size moves with the rectangle it sets.
   if (resize_forbidden_) window_->setFixedSize(target.size());
   window_->setGeometry(target);
+  return target;
 }
 
 void QtBrowser::ForbidResize() {
@@ -112,6 +114,11 @@ void QtBrowser::ForbidResize() {
 WindowRect QtBrowser::GetNormalRect() {
   if (!window_) return {};
   if (normal_rect_) return *normal_rect_;
+  // A show still putting the window where GEOMETRY asked: that is where it is going.
+  if (const auto& pending = window_->pending_rect()) {
+    return WindowRect{pending->y(), pending->x(), pending->y() + pending->height(),
+                      pending->x() + pending->width()};
+  }
   // The rectangle the window takes when restored, in the coordinates SetNormalRect takes.
   const bool restored = !(window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
   QRect r = restored ? window_->geometry() : window_->normalGeometry();
