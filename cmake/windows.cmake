@@ -1,0 +1,81 @@
+# Windows build, cross-compiled with mingw-w64: the portable core, the pipe channel over a
+# Windows named pipe, the Win32 window operations, and their tests. The browser engine parts
+# (src/app, src/host) are not built here.
+#
+# Executables link libgcc, libstdc++ and winpthreads statically so that they run under Wine
+# (or on Windows) without any DLL beside them.
+add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0A00)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# GoogleTest from Debian's sources (package googletest), built with the cross compiler.
+set(TRBROWSER_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources to build")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(${TRBROWSER_GOOGLETEST_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -w)
+target_compile_options(gtest_main PRIVATE -w)
+if(NOT TARGET GTest::gtest)  # older GoogleTest sources do not name them so themselves
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+endif()
+include(GoogleTest)
+# Listing the tests means running them under Wine: leave it to ctest, not to the build.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+enable_testing()
+
+include(cmake/policy.cmake)
+# The policy code uses memrchr, which the Windows C runtime lacks.
+target_sources(trb_policy PRIVATE src/policy/win/memrchr_compat.cc)
+target_compile_options(trb_policy PRIVATE
+  -include ${CMAKE_SOURCE_DIR}/src/policy/win/memrchr_compat.h)
+
+# The pipe channel: the portable files of cmake/pipe.cmake with the Windows siblings of the
+# POSIX ones (stop signal, transport, connection).
+add_library(trb_pipe STATIC
+  src/pipe/framing.cc
+  src/pipe/command_language.cc
+  src/pipe/pipe_controller.cc
+  src/pipe/target.cc
+  src/pipe/ui_calls.cc
+  src/pipe/pipe_thread.cc
+  src/pipe/win/stop_signal_win.cc
+  src/pipe/win/named_pipe_transport.cc
+  src/pipe/win/controller_connection_win.cc
+  src/pipe/win/win32_window_ops.cc
+)
+target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads user32)
+
+add_executable(pipe_unit_tests
+  tests/unit/pipe_framing_test.cc
+  tests/unit/pipe_command_language_test.cc
+)
+target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
+gtest_discover_tests(pipe_unit_tests DISCOVERY_TIMEOUT 60)
+
+# The Linux integration tests' fakes and protocol cases, with a named-pipe test controller.
+add_library(trb_pipe_testing STATIC
+  tests/windows/test_controller_win.cc
+  tests/windows/overlapped_io.cc
+  tests/integration/fake_browser.cc
+)
+target_include_directories(trb_pipe_testing PUBLIC ${CMAKE_SOURCE_DIR}/tests/integration)
+target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
+
+add_executable(pipe_integration_tests
+  tests/integration/pipe_commands_test.cc
+  tests/integration/pipe_framing_test.cc
+  tests/integration/pipe_ui_calls_test.cc
+  tests/windows/named_pipe_connection_test.cc
+  tests/windows/named_pipe_transport_test.cc
+)
+target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing GTest::gtest_main)
+gtest_discover_tests(pipe_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+
+add_executable(win32_window_tests
+  tests/windows/win32_window_calls_test.cc
+  tests/windows/win32_window_test.cc
+)
+target_link_libraries(win32_window_tests PRIVATE trb_pipe GTest::gtest_main)
+gtest_discover_tests(win32_window_tests DISCOVERY_TIMEOUT 60)
