@@ -1,7 +1,8 @@
 // The window operations on a real top-level window: the window belongs to a thread of its
 // own that pumps messages, as the browser's UI thread does, and the operations are called
-// from the test's thread, as the pipe thread calls them. Needs a display (and, for
-// minimising, a window manager) under Wine.
+// from the test's thread, as the pipe thread calls them. Under Wine it needs a display, and
+// runs in Wine's own desktop window (explorer /desktop) so that Wine, not an X window
+// manager, manages the window as Windows would.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -158,6 +159,15 @@ TEST_F(Win32WindowTest, ReportOfAMaximizedWindowIsTheRestoredRectangle) {
   ShowWindow(hwnd(), SW_MAXIMIZE);
   ASSERT_TRUE(IsZoomed(hwnd()));
   EXPECT_EQ(window_.GetNormalRect(), rect);
+  window_.MinimizeWindow();
+  ASSERT_TRUE(IsIconic(hwnd()));
+  EXPECT_EQ(window_.GetNormalRect(), rect);
+}
+
+TEST_F(Win32WindowTest, ReportOfAMinimizedWindowIsTheRestoredRectangle) {
+  const NormalRect rect{.top = 90, .left = 60, .bottom = 390, .right = 560};
+  window_.SetNormalRect(rect);
+  window_.ShowWindowNormal();
   window_.MinimizeWindow();
   ASSERT_TRUE(IsIconic(hwnd()));
   EXPECT_EQ(window_.GetNormalRect(), rect);
