@@ -1,16 +1,12 @@
 # Pipe command channel: the controller's connection, framing, command language and
 # execution against the browser interfaces. No toolkit.
+include(cmake/pipe_sources.cmake)
 add_library(trb_pipe STATIC
+  ${TRB_PIPE_PORTABLE_SOURCES}
   src/pipe/stop_signal.cc
   src/pipe/socket_path.cc
   src/pipe/unix_socket_transport.cc
   src/pipe/controller_connection_unix.cc
-  src/pipe/framing.cc
-  src/pipe/command_language.cc
-  src/pipe/pipe_controller.cc
-  src/pipe/target.cc
-  src/pipe/ui_calls.cc
-  src/pipe/pipe_thread.cc
 )
 target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads)

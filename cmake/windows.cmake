@@ -25,20 +25,12 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 enable_testing()
 
 include(cmake/policy.cmake)
-# The policy code uses memrchr, which the Windows C runtime lacks.
-target_sources(trb_policy PRIVATE src/policy/win/memrchr_compat.cc)
-target_compile_options(trb_policy PRIVATE
-  -include ${CMAKE_SOURCE_DIR}/src/policy/win/memrchr_compat.h)
 
 # The pipe channel: the portable files of cmake/pipe.cmake with the Windows siblings of the
 # POSIX ones (stop signal, transport, connection).
+include(cmake/pipe_sources.cmake)
 add_library(trb_pipe STATIC
-  src/pipe/framing.cc
-  src/pipe/command_language.cc
-  src/pipe/pipe_controller.cc
-  src/pipe/target.cc
-  src/pipe/ui_calls.cc
-  src/pipe/pipe_thread.cc
+  ${TRB_PIPE_PORTABLE_SOURCES}
   src/pipe/win/stop_signal_win.cc
   src/pipe/win/named_pipe_transport.cc
   src/pipe/win/controller_connection_win.cc

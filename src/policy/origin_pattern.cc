@@ -27,6 +27,35 @@ int GroupDepth(std::string_view pattern) {
   return deepest;
 }
 
+bool HasOversizedNumber(std::string_view pattern) {
+  const auto digit = [&](size_t i) { return pattern[i] >= '0' && pattern[i] <= '9'; };
+  bool in_bracket = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '\\') {
+      // A back-reference number, inside a class or not.
+      size_t digits = 0;
+      while (i + 1 < pattern.size() && digit(i + 1)) {
+        ++i;
+        if (++digits > kMaxNumberDigits) return true;
+      }
+      if (digits == 0) ++i;
+    } else if (in_bracket) {
+      in_bracket = c != ']';
+    } else if (c == '[') {
+      in_bracket = true;
+    } else if (c == '{') {
+      // {n}, {n,} or {n,m}: each run of digits up to the closing brace.
+      size_t digits = 0;
+      for (++i; i < pattern.size() && pattern[i] != '}'; ++i) {
+        digits = digit(i) ? digits + 1 : 0;
+        if (digits > kMaxNumberDigits) return true;
+      }
+    }
+  }
+  return false;
+}
+
 size_t BacktrackingUrlLimit(std::string_view rewritten) {
   std::string_view p = rewritten;
   if (p.starts_with('^')) p.remove_prefix(1);
@@ -92,7 +121,10 @@ OriginPattern::OriginPattern(std::string_view rewritten) {
 }
 
 OriginPattern::OriginPattern(std::string_view rewritten, size_t* compile_budget) {
-  if (rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth) return;
+  if (rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth ||
+      HasOversizedNumber(rewritten)) {
+    return;
+  }
   // Compiling costs about as much as the program is large (std::regex builds a similar
   // automaton), so the program is built first and charged before std::regex sees the
   // pattern. A pattern only std::regex can run is charged by its length, generously.

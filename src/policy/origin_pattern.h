@@ -31,6 +31,13 @@ inline constexpr size_t kMaxBacktrackingUrlBytes = 2048;
 // Group nesting depth of an ECMAScript pattern, counting '(' outside brackets and escapes.
 int GroupDepth(std::string_view pattern);
 
+// libstdc++ reads repeat counts and back-reference numbers into a long without checking for
+// overflow (undefined behaviour). A number of ten digits or more is beyond what std::regex
+// accepts anyway (the automaton's size limit, the count of groups), so a pattern with one
+// is invalid before std::regex sees it.
+inline constexpr size_t kMaxNumberDigits = 9;
+bool HasOversizedNumber(std::string_view pattern);
+
 // std::regex backtracks: "(a*)*\1b" against 40 a's never finishes, and neither does a long
 // chain of "(a|a)". So a pattern goes to it only when its search space is provably small,
 // and the URL length it may see shrinks with every quantifier (each multiplies the paths

@@ -167,12 +167,8 @@ struct Scratch {
 
 // Position of the last '\n' or '\r', or -1; ".*$" from position i matches when it is < i.
 std::ptrdiff_t LastLineBreak(std::string_view s) {
-  const void* n = memrchr(s.data(), '\n', s.size());
-  const void* r = memrchr(s.data(), '\r', s.size());
-  std::ptrdiff_t last = -1;
-  if (n) last = static_cast<const char*>(n) - s.data();
-  if (r) last = std::max(last, static_cast<const char*>(r) - s.data());
-  return last;
+  const size_t at = s.find_last_of("\r\n");
+  return at == std::string_view::npos ? -1 : static_cast<std::ptrdiff_t>(at);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // Input: byte 0 = flags (bit 0: end with the stop signal instead of the controller closing),
 // bytes 1-4 = read-size seeds, the rest = the bytes the controller sends.
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +118,8 @@ class ScriptedTransport : public trb::Transport {
     std::copy(r.begin(), r.end(), buffer);
     return r.size();
   }
+  // More is on its way exactly when the script has more reads.
+  bool MoreArrivesWithin(std::chrono::milliseconds) override { return next_ < reads_.size(); }
   void Write(std::string_view bytes) override { written.append(bytes); }
 
   std::string written;
@@ -196,15 +199,18 @@ struct Model {
   }
 };
 
-// The framing rule, straight: carried tail + bytes up to the first zero, split at ';', and a
-// filled read without a zero that does not end in ';' carries its last piece.
-std::vector<std::string> ModelFrame(std::string& carried, std::string_view read) {
+// The framing rule, straight: carried tail + bytes up to the first zero, split at ';'. A read
+// without a zero that does not end in ';' carries its last piece when it filled the buffer or
+// continues a carried piece, and more bytes follow.
+std::vector<std::string> ModelFrame(std::string& carried, std::string_view read, bool more) {
   const bool filled = read.size() == trb::Framer::kReadSize;
+  const bool continuing = !carried.empty();
   const size_t zero = read.find('\0');
   std::string text = carried + std::string(read.substr(0, zero));
   std::vector<std::string> pieces = RegexSplit(text, ";");
   carried.clear();
-  if (filled && zero == std::string_view::npos && (text.empty() || text.back() != ';')) {
+  if ((filled || continuing) && more && zero == std::string_view::npos &&
+      (text.empty() || text.back() != ';')) {
     carried = pieces.back();
     pieces.pop_back();
   }
@@ -236,8 +242,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Model model;
   std::string carried;
   bool quit = false;
-  for (std::string_view r : reads) {
-    for (const std::string& piece : ModelFrame(carried, r)) {
+  for (size_t i = 0; i < reads.size(); ++i) {
+    for (const std::string& piece : ModelFrame(carried, reads[i], i + 1 < reads.size())) {
       if (!model.Handle(piece)) {
         quit = true;
         break;

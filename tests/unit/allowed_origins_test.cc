@@ -193,6 +193,21 @@ TEST(OriginPattern, PicksTheEngine) {
 }
 
 // Found by fuzzing: std::regex took exponential time on these, freezing every navigation.
+TEST(OriginPattern, NumbersTooLargeForStdRegexAreInvalid) {
+  EXPECT_TRUE(HasOversizedNumber("^a{15555555555555555555}.*$"));
+  EXPECT_TRUE(HasOversizedNumber("^a{1,1234567890}.*$"));
+  EXPECT_FALSE(HasOversizedNumber("^a{123456789}.*$"));
+  EXPECT_FALSE(HasOversizedNumber("^https://x/12345678901234.*$"));  // digits, not a count
+  EXPECT_FALSE(HasOversizedNumber("^a\\{12345678901}.*$"));          // an escaped brace
+  EXPECT_TRUE(HasOversizedNumber("^(a)\\1555555555555555555.*$"));   // a back-reference
+  EXPECT_FALSE(HasOversizedNumber("^(a)\\1.*$"));
+  EXPECT_FALSE(HasOversizedNumber("^[{]12345678901.*$"));  // a brace in a class
+  AllowedOrigins origins;
+  origins.Replace({"a{15555555555555555555}", "https://ok\\.example/"});
+  EXPECT_FALSE(origins.Matches("a"));
+  EXPECT_TRUE(origins.Matches("https://ok.example/"));
+}
+
 TEST(OriginPattern, BacktrackingOnlyWhereItsSearchIsSmall) {
   const struct {
     const char* pattern;
