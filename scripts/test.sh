@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything, and runs every test: the full build under a
 # display with a window manager (unit, integration, end-to-end, stress), the unit and
-# integration tests again under ASan + UBSan, and each fuzz target for a minute.
+# integration tests again under ASan + UBSan, each fuzz target for a minute, and the Windows
+# layer cross-built with mingw-w64 and tested under Wine.
 # Exits non-zero on any failure. TRBROWSER_FUZZ_SECONDS changes the fuzzing time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,4 +19,5 @@ status=0
 scripts/with-display.sh ctest --preset default -j 2 || status=1
 ctest --preset asan -j "$jobs" || status=1
 tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-60}" || status=1
+bash tests/windows/run.sh || status=1
 exit $status
