@@ -17,7 +17,8 @@ switches=()
 
 page='<html><head><title>trbrowser demo</title></head><body style="font:32px sans-serif;background:#eef">'
 page+='<h1>Hello from trbrowser</h1><p>Driven over a local socket by scripts/demo.sh.</p></body></html>'
-url="data:text/html;base64,$(printf '%s' "$page" | base64 -w0)"
+# A command ends at ';' and its words at whitespace, so the page goes in percent-encoded.
+url="data:text/html,$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$page")"
 
 {
   echo "GEOMETRY 100 100 700 900"
