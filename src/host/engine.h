@@ -127,7 +127,7 @@ class Engine {
   virtual ~Engine() = default;
   // Creates a browser in a new top-level window; OnAfterCreated follows once it exists.
   // `events` stays alive as long as the browser.
-  virtual void CreateBrowser(const WindowSpec& spec, std::shared_ptr<BrowserEvents> events,
+  virtual void CreateBrowser(const WindowSpec& window_spec, std::shared_ptr<BrowserEvents> events,
                              const std::string& url) = 0;
   virtual void QuitMessageLoop() = 0;
   // Runs `task` on the UI thread soon; callable from any thread.

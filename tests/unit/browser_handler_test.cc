@@ -51,16 +51,16 @@ class FakeFrame : public host::Frame {
 };
 
 struct Created {
-  host::WindowSpec spec;
+  host::WindowSpec window_spec;
   std::shared_ptr<host::BrowserEvents> events;
   std::string url;
 };
 
 class FakeEngine : public host::Engine {
  public:
-  void CreateBrowser(const host::WindowSpec& spec, std::shared_ptr<host::BrowserEvents> events,
-                     const std::string& url) override {
-    created.push_back({spec, std::move(events), url});
+  void CreateBrowser(const host::WindowSpec& window_spec,
+                     std::shared_ptr<host::BrowserEvents> events, const std::string& url) override {
+    created.push_back({window_spec, std::move(events), url});
   }
   void QuitMessageLoop() override { ++quits; }
   void PostTask(std::function<void()> task) override { task(); }
@@ -192,8 +192,8 @@ TEST_F(BrowserHandlerTest, EveryPopupGetsAVisibleWindowAndItsOwnNonMainHandler) 
   main->OnBeforePopup(*browser, "http://popup.test/");
   ASSERT_EQ(engine.created.size(), 1u);
   const Created& first = engine.created[0];
-  EXPECT_EQ(first.spec.title, "New Browser Window");
-  EXPECT_TRUE(first.spec.visible);
+  EXPECT_EQ(first.window_spec.title, "New Browser Window");
+  EXPECT_TRUE(first.window_spec.visible);
   EXPECT_EQ(first.url, "http://popup.test/");
   auto* popup = dynamic_cast<BrowserHandler*>(first.events.get());
   ASSERT_NE(popup, nullptr);

@@ -76,14 +76,15 @@ QtBrowser::QtBrowser(QtEngine& engine, std::shared_ptr<BrowserEvents> events)
 
 QtBrowser::~QtBrowser() { Dispose(); }
 
-void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const std::string& url) {
+void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
+                      const std::string& url) {
   std::weak_ptr<QtBrowser> weak = weak_from_this();
   window_ = new BrowserWindow(
       [weak] {
         if (auto self = weak.lock()) self->Close();
       },
       [state = state_](bool hidden) { state->set_hidden(hidden); });
-  window_->setWindowTitle(ToQString(spec.title));
+  window_->setWindowTitle(ToQString(window_spec.title));
   window_->resize(1024, 768);
   auto* layout = new QVBoxLayout(window_);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -114,7 +115,7 @@ void QtBrowser::Start(const WindowSpec& spec, QWebEngineProfile* profile, const 
   });
 
   window_->winId();
-  if (spec.visible) {
+  if (window_spec.visible) {
     window_->show();
     window_->raise();
     window_->activateWindow();
