@@ -108,6 +108,20 @@ TEST(PipeConnection, StopWhileWaitingForABusyListenerEndsWithoutConnecting) {
   close(filler);
 }
 
+// Starts a pipe thread for the switch value `name` with TMPDIR set to `controller`'s folder
+// and checks that it is `controller` that the browser connects to and talks with.
+void ExpectConnectsTo(TestController& controller, const std::string& name) {
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  const ScopedTmpdir tmpdir(controller.dir());
+  StopSignal stop;
+  PipeThread pipe;
+  pipe.Start(name, stop);
+  ASSERT_TRUE(controller.Accept());
+  ASSERT_TRUE(controller.Send("ISHIDDEN"));
+  EXPECT_EQ(controller.Read(10), "ISHIDDEN 1");
+}
+
 TEST(PipeConnection, NameIsLookedUpInTmpdirThenAsDotNetPipe) {
   {
     PipeSession s(8);  // listens on DIR/ctl.sock; the browser looks for DIR/ctl.sock first
@@ -117,18 +131,8 @@ TEST(PipeConnection, NameIsLookedUpInTmpdirThenAsDotNetPipe) {
     ASSERT_TRUE(s.controller.Send("GETURL"));
     EXPECT_EQ(s.controller.Read(17), "GETURL about:fake");
   }
-  {
-    TestController dotnet(8, "CoreFxPipe_ctl");
-    FakeMainHandler handler;
-    const ScopedMainHandler scoped(&handler);
-    const ScopedTmpdir tmpdir(dotnet.dir());
-    StopSignal stop;
-    PipeThread pipe;
-    pipe.Start("ctl", stop);
-    ASSERT_TRUE(dotnet.Accept());
-    ASSERT_TRUE(dotnet.Send("ISHIDDEN"));
-    EXPECT_EQ(dotnet.Read(10), "ISHIDDEN 1");
-  }
+  TestController dotnet(8, "CoreFxPipe_ctl");
+  ExpectConnectsTo(dotnet, "ctl");
 }
 
 TEST(PipeConnection, StaleSocketFileDoesNotHideTheDotNetPipe) {
@@ -137,30 +141,14 @@ TEST(PipeConnection, StaleSocketFileDoesNotHideTheDotNetPipe) {
   const int stale = ListenAt(dotnet.dir() + "/ctl");
   ASSERT_GE(stale, 0);
   close(stale);
-  FakeMainHandler handler;
-  const ScopedMainHandler scoped(&handler);
-  const ScopedTmpdir tmpdir(dotnet.dir());
-  StopSignal stop;
-  PipeThread pipe;
-  pipe.Start("ctl", stop);
-  ASSERT_TRUE(dotnet.Accept());
-  ASSERT_TRUE(dotnet.Send("ISHIDDEN"));
-  EXPECT_EQ(dotnet.Read(10), "ISHIDDEN 1");
+  ExpectConnectsTo(dotnet, "ctl");
 }
 
 TEST(PipeConnection, PlainNameWinsOverDotNetPipe) {
   TestController plain(8, "trbrowser");
   const int dotnet = ListenAt(plain.dir() + "/CoreFxPipe_trbrowser");
   ASSERT_GE(dotnet, 0);
-  FakeMainHandler handler;
-  const ScopedMainHandler scoped(&handler);
-  const ScopedTmpdir tmpdir(plain.dir());
-  StopSignal stop;
-  PipeThread pipe;
-  pipe.Start("", stop);  // the default name
-  ASSERT_TRUE(plain.Accept());
-  ASSERT_TRUE(plain.Send("ISHIDDEN"));
-  EXPECT_EQ(plain.Read(10), "ISHIDDEN 1");
+  ExpectConnectsTo(plain, "");  // the default name
   pollfd fd{dotnet, POLLIN, 0};
   EXPECT_EQ(poll(&fd, 1, 0), 0);  // nobody connected to the second candidate
   close(dotnet);
