@@ -16,11 +16,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr size_t kMaxDrainOnClose = size_t{1} << 20;
+
 class UnixSocketTransport final : public Transport {
  public:
   UnixSocketTransport(int fd, const StopSignal& stop, const ConnectOptions& options)
       : fd_(fd), stop_(stop), stopped_write_grace_(options.stopped_write_grace) {}
-  ~UnixSocketTransport() override { close(fd_); }
+  ~UnixSocketTransport() override {
+    // Closing with unread bytes makes the kernel reset the connection, and the controller
+    // then reads an error instead of a clean end after the report. Whatever it sent after
+    // QUIT (or while the browser was closing) is read and dropped first, up to a bound, so a
+    // controller still writing cannot hold up the close.
+    char sink[4096];
+    for (size_t drained = 0; drained < kMaxDrainOnClose;) {
+      const ssize_t n = recv(fd_, sink, sizeof sink, MSG_DONTWAIT);
+      if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+      if (n > 0) drained += static_cast<size_t>(n);
+    }
+    close(fd_);
+  }
 
   Wait WaitReadable() override {
     pollfd fds[2] = {{stop_.fd(), POLLIN, 0}, {fd_, POLLIN, 0}};

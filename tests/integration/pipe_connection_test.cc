@@ -1,5 +1,5 @@
-// Finding and connecting to the controller: no listener, busy listeners, the socket path
-// rules, and controllers of another user.
+// Finding, connecting to and hanging up on the controller: no listener, busy listeners, the
+// socket path rules, controllers of another user, and a clean end of stream.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -152,6 +154,29 @@ TEST(PipeConnection, PlainNameWinsOverDotNetPipe) {
   pollfd fd{dotnet, POLLIN, 0};
   EXPECT_EQ(poll(&fd, 1, 0), 0);  // nobody connected to the second candidate
   close(dotnet);
+}
+
+// Commands the controller sent after QUIT are still waiting, unread, when the browser hangs
+// up. The controller must still see a clean end of stream after the report, not a reset.
+TEST(PipeConnection, UnreadCommandsAfterQuitDoNotResetTheConnection) {
+  PipeSession s;
+  Gate gate;
+  s.handler.before_call = [&](const std::string& name) {
+    if (name == "GetNormalRect") gate.EnterAndWait();
+  };
+  ASSERT_TRUE(s.Connect());
+  ASSERT_TRUE(s.controller.Send("QUIT;"));
+  ASSERT_TRUE(gate.WaitEntered());
+  ASSERT_TRUE(s.controller.Send("SHOW;ISHIDDEN;SHOW;"));
+  gate.Release();
+  std::string got;
+  char buffer[256];
+  ssize_t n;
+  while ((n = recv(s.controller.connection_fd(), buffer, sizeof buffer, 0)) > 0)
+    got.append(buffer, n);
+  EXPECT_EQ(got, kDefaultReport);
+  EXPECT_EQ(n, 0) << "recv failed: " << std::strerror(errno);
+  EXPECT_TRUE(s.WaitEnded());
 }
 
 TEST(PipeConnection, ControllerOfAnotherUserIsRefused) {
