@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-webengine-dev libqt6webenginewidgets6 qt6-webengine-dev-tools
   xvfb xauth openbox xdotool wmctrl x11-utils imagemagick fonts-dejavu-core
-  python3 procps
+  python3 procps nodejs
 )
 if [[ "${1:-}" == "--bench" ]]; then packages+=(chromium chromium-driver); fi
 
