@@ -93,6 +93,7 @@ void PipeController::Serve(Transport& transport, const StopSignal& stop) {
   transport_ = &transport;
   Framer framer;
   char buffer[Framer::kReadSize + 1];
+  bool after_full_read = false;
   for (;;) {
     // The stop is looked at between reads only, so every piece of a read is answered.
     if (stop.IsSet()) break;
@@ -108,7 +109,9 @@ void PipeController::Serve(Transport& transport, const StopSignal& stop) {
     if (*count == 0) continue;
 
     const std::string_view got(buffer, *count);
-    Framer::Pieces framed = framer.Feed(got, MoreMayFollow(transport, framer, got));
+    Framer::Pieces framed =
+        framer.Feed(got, MoreMayFollow(transport, stop, framer, got, after_full_read));
+    after_full_read = got.size() == Framer::kReadSize;
     bool quit = false;
     for (const std::string& piece : framed.pieces) {
       if (!HandleCommand(piece)) {
@@ -126,16 +129,24 @@ void PipeController::Serve(Transport& transport, const StopSignal& stop) {
   transport_ = nullptr;
 }
 
-bool PipeController::MoreMayFollow(Transport& transport, const Framer& framer,
-                                   std::string_view got) {
-  // Only a text that ends inside a command can be waiting for more, and only a read that
-  // filled the buffer, or one that continues a command already carried, suggests that the
-  // command is longer than a read. Such a command is kept whole if its next bytes arrive
-  // within the grace; a controller that sent exactly a full read without ';' is answered
-  // after the grace instead of never.
+bool PipeController::MoreMayFollow(Transport& transport, const StopSignal& stop,
+                                   const Framer& framer, std::string_view got,
+                                   bool after_full_read) {
+  // Only a text that ends inside a command can be waiting for more. A read that filled the
+  // buffer, one that continues a command already carried, or one that ends a backlog (the
+  // read before it was full, so the controller was writing faster than we read and may be
+  // blocked half-way through a write) suggests that the command is still being delivered.
+  // Such a command is kept whole if its next bytes arrive within the grace; a controller
+  // that sent exactly a full read without ';' is answered after the grace instead of never.
   if (got.back() == ';' || got.find('\0') != std::string_view::npos) return false;
-  if (got.size() != Framer::kReadSize && framer.carried().empty()) return false;
-  return transport.MoreArrivesWithin(kCommandGrace);
+  if (got.size() != Framer::kReadSize && framer.carried().empty() && !after_full_read) {
+    return false;
+  }
+  if (transport.MoreArrivesWithin(kCommandGrace)) return true;
+  // A stop ends the wait early, and no read follows it: the rest of the command will never
+  // come, and handling its first half would act on a truncated command (a cut URL, a wrong
+  // size). It is kept back, and dropped with everything else left unread.
+  return stop.IsSet();
 }
 
 bool PipeController::HandleCommand(std::string_view piece) {

@@ -43,8 +43,11 @@ class PipeController {
   // How long a command that has filled a read may take to send its next bytes.
   static constexpr std::chrono::milliseconds kCommandGrace{100};
 
-  // Whether the unfinished end of the read `got` is a command still on its way.
-  static bool MoreMayFollow(Transport& transport, const Framer& framer, std::string_view got);
+  // Whether the unfinished end of the read `got` is a command still on its way (or, once the
+  // browser is stopping, one that will never be completed and so must not be handled).
+  // `after_full_read` tells whether the read before `got` filled the buffer.
+  static bool MoreMayFollow(Transport& transport, const StopSignal& stop, const Framer& framer,
+                            std::string_view got, bool after_full_read);
   // The controller has gone: the browser closes for good, whatever hide-on-close said.
   void ForceClose();
 

@@ -119,10 +119,19 @@ class ScriptedTransport : public Transport {
     std::copy(read.begin(), read.end(), buffer);
     return read.size();
   }
-  bool MoreArrivesWithin(std::chrono::milliseconds) override { return next_ < reads_.size(); }
+  bool MoreArrivesWithin(std::chrono::milliseconds) override {
+    ++graces;
+    if (stop_during_grace != nullptr) {
+      stop_during_grace->Set();  // the window closes while the browser waits
+      return false;
+    }
+    return next_ < reads_.size();
+  }
   void Write(std::string_view bytes) override { written.emplace_back(bytes); }
 
   std::vector<std::string> written;
+  int graces = 0;
+  StopSignal* stop_during_grace = nullptr;
 
  private:
   std::vector<std::string> reads_;
@@ -150,6 +159,54 @@ TEST(PipeFraming, OverLongCommandIsAnsweredOnceAndTheStreamGoesOn) {
   EXPECT_EQ(answer.find_first_not_of('z', prefix.size()), std::string::npos);
   EXPECT_EQ(transport.written[1], "ISHIDDEN 0");
   EXPECT_EQ(handler.Calls(), (Strings{"ShowWindowNormal", "IsWindowHidden", "CloseBrowser 1"}));
+}
+
+// A full read that ends on ';', as one SHOW padded with spaces.
+std::string FullReadOfShow() { return "SHOW" + std::string(Framer::kReadSize - 5, ' ') + ";"; }
+
+TEST(PipeFraming, CommandCutWhereABacklogEndsStaysWhole) {
+  // A controller writing faster than the browser reads can be blocked half-way through a
+  // write; the read that empties the backlog is then short yet ends inside a command.
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  ScriptedTransport transport({FullReadOfShow(), "GEOMETRY 1", "0 20 300 500;ISHIDDEN;"});
+  StopSignal stop;
+  PipeController controller("unused");
+  controller.Serve(transport, stop);
+
+  EXPECT_EQ(transport.written, (Strings{"ISHIDDEN 1"}));  // no syntax error for either half
+  EXPECT_EQ(handler.Calls(), (Strings{"ShowWindowNormal", "SetNormalRect 10 20 300 500",
+                                      "IsWindowHidden", "CloseBrowser 1"}));
+}
+
+TEST(PipeFraming, ShortReadsOutsideABacklogAreAnsweredAtOnce) {
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  // The first read is short: its unterminated command is handled without waiting, and only
+  // a read right after a full one waits.
+  ScriptedTransport transport({"SHOW;ISHIDDEN", FullReadOfShow(), "ISHIDDEN"});
+  StopSignal stop;
+  PipeController controller("unused");
+  controller.Serve(transport, stop);
+
+  EXPECT_EQ(transport.graces, 1);
+  EXPECT_EQ(transport.written, (Strings{"ISHIDDEN 0", "ISHIDDEN 0"}));
+}
+
+TEST(PipeFraming, CommandCutWhenTheBrowserStopsIsNotHandledInPart) {
+  FakeMainHandler handler;
+  const ScopedMainHandler scoped(&handler);
+  std::string read = "ISHIDDEN;";
+  read.resize(Framer::kReadSize - 10, ' ');
+  read += "GEOMETRY 1";  // ...0 20 300 500; never arrives: the window is closed first
+  ScriptedTransport transport({read});
+  StopSignal stop;
+  transport.stop_during_grace = &stop;
+  PipeController controller("unused");
+  controller.Serve(transport, stop);
+
+  EXPECT_EQ(transport.written, (Strings{"ISHIDDEN 1", kDefaultReport}));
+  EXPECT_EQ(handler.Calls(), (Strings{"IsWindowHidden", "GetNormalRect"}));
 }
 
 TEST(PipeFraming, ControllerThatStopsReadingCannotHoldUpTheStop) {
