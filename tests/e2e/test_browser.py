@@ -7,6 +7,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -19,6 +20,8 @@ GEOMETRY_REPORT = re.compile(r"^GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+$")
 
 display = None
 server = None
+# Holds the popup's page back until the test has seen the popup under its first title.
+popup_page_may_load = threading.Event()
 
 
 def setUpModule():
@@ -43,7 +46,7 @@ def setUpModule():
                 "<script>window.open('/popup-target')</script></body></html>")
 
     def slow_popup(_handler):
-        time.sleep(1.5)  # so that the new window is seen before its page names it
+        popup_page_may_load.wait(120)
         return (200, {"Content-Type": "text/html"},
                 "<html><head><title>Popup Page</title></head><body>popup</body></html>")
 
@@ -74,6 +77,21 @@ class BrowserTestCase(unittest.TestCase):
 
     def wm_close(self, browser, wid):
         browser.x("wmctrl", "-i", "-c", hex(wid))
+
+    def wm_close_until(self, browser, wid, done, what):
+        """Asks the window manager to close `wid` until done() holds. The window manager
+        drops a request for a window it has not taken on yet, or that is briefly unmapped, so
+        one request is not enough on a loaded machine."""
+        deadline = time.monotonic() + 90
+        while True:
+            self.wm_close(browser, wid)
+            settle = time.monotonic() + 2
+            while time.monotonic() < settle:
+                if done():
+                    return
+                time.sleep(0.05)
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out waiting for " + what)
 
     def pixel(self, browser, wid, x, y):
         """The colour at (x, y) of the window's contents, as RRGGBB."""
@@ -288,8 +306,8 @@ class NavigationTest(BrowserTestCase):
         record, env = xdg_open_stub(self)
         b = self.start(env=env)
         b.send("LOAD tavrinx:nope;LOAD mailto:a@b.test;LOAD tavrin:yes;")
-        wait_for(lambda: os.path.exists(record), what="xdg-open call")
-        time.sleep(0.5)
+        wait_for(lambda: "tavrin:yes" in read_lines(record), what="xdg-open call")
+        time.sleep(0.5)  # room for a wrongly handed-on scheme to show up too
         self.assertEqual(read_lines(record), ["tavrin:yes"])
 
     def test_http_404_is_a_page_not_a_load_error(self):
@@ -304,7 +322,9 @@ class NavigationTest(BrowserTestCase):
         b = self.start(env=env)
         page = server.url("/own-scheme")
         b.send("LOAD %s;" % page)
-        wait_for(lambda: os.path.exists(record), what="xdg-open call from a link")
+        # Waits for a line, not for the file: the stub's shell creates the file before it
+        # writes to it.
+        wait_for(lambda: read_lines(record), what="xdg-open call from a link")
         self.assertEqual(read_lines(record), ["tavrin:open?x=1&y=2"])
         self.assertEqual(b.geturl(), page)
         b.send("LOAD tavrin:direct;")
@@ -314,14 +334,17 @@ class NavigationTest(BrowserTestCase):
 
     def test_popup_gets_its_own_window(self):
         b = self.start()
+        popup_page_may_load.clear()
+        self.addCleanup(popup_page_may_load.set)
         b.send("LOAD %s;" % server.url("/opener"))
         wait_for(lambda: b.windows(title="New Browser Window", visible_only=True),
                  what="popup window")
+        popup_page_may_load.set()
         popup = wait_for(lambda: b.windows(title="Popup Page", visible_only=True),
                          what="popup page title")[0]
         # Closing the popup leaves the main browser and the pipe alone.
-        self.wm_close(b, popup)
-        wait_for(lambda: not b.windows(title="Popup Page"), what="popup gone")
+        self.wm_close_until(b, popup, lambda: not b.windows(title="Popup Page"),
+                            what="popup gone")
         self.assertTrue(b.ishidden())
         self.assertIsNone(b.proc.poll())
 
@@ -332,8 +355,7 @@ class CloseTest(BrowserTestCase):
         b.send("SET-HIDE-ON-CLOSE 1;LOAD %s;SHOW;" % server.url("/titled"))
         b.wait_url(lambda u: u == server.url("/titled"), what="page")
         self.assertFalse(b.ishidden())
-        self.wm_close(b, b.main_window())
-        wait_for(lambda: b.ishidden(), what="hidden by close")
+        self.wm_close_until(b, b.main_window(), b.ishidden, what="hidden by close")
         url = b.wait_url(lambda u: u.startswith("data:"), what="default page")
         self.assertEqual(decode_data_url(url), DEFAULT_PAGE)
         b.send("SHOW;")
@@ -344,7 +366,8 @@ class CloseTest(BrowserTestCase):
         b = self.start()
         b.send("SHOW;")
         b.ishidden()
-        self.wm_close(b, b.main_window())
+        self.wm_close_until(b, b.main_window(), lambda: b.proc.poll() is not None,
+                            what="exit after a window close")
         self.assertRegex(b.read_to_eof().decode(), GEOMETRY_REPORT)
         self.assertEqual(b.wait_exit(), 0)
 
@@ -360,6 +383,8 @@ class CloseTest(BrowserTestCase):
             b.send("NORESIZE;ISHIDDEN;" * 300)
         except OSError:
             pass  # the browser may already have gone
+        self.wm_close_until(b, wid, lambda: b.proc.poll() is not None,
+                            what="exit after a window close")
         data = b.read_to_eof(timeout=60).decode()
         self.assertRegex(data, r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+$")
         self.assertEqual(re.sub(r"(ISHIDDEN [01])*GEOMETRY.*$", "", data), "")
@@ -386,6 +411,22 @@ class CloseTest(BrowserTestCase):
         self.assertIsNone(b.proc.poll())
         b.proc.send_signal(signal.SIGTERM)
         self.assertEqual(b.wait_exit(), 0)
+
+    def test_sigterm_during_start_up_exits_0(self):
+        # Sent as soon as the process catches it, long before the toolkit, the engine or the
+        # pipe are up: the browser still ends the orderly way.
+        b = self.start(listen=False)
+
+        def caught():
+            with open("/proc/%d/status" % b.proc.pid) as f:
+                for line in f:
+                    if line.startswith("SigCgt:"):
+                        return int(line.split()[1], 16) & (1 << (signal.SIGTERM - 1))
+            return 0
+
+        wait_for(caught, interval=0.001, what="SIGTERM caught")
+        b.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(b.wait_exit(), 0, b.stderr())
 
     def test_no_listener_window_close_exits_0(self):
         b = self.start("--use-views", listen=False)
@@ -432,8 +473,12 @@ def xdg_open_stub(test):
 
 
 def read_lines(path):
-    with open(path) as f:
-        return f.read().splitlines()
+    """The lines of a stub's record; none while it does not exist yet."""
+    try:
+        with open(path) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import time
 import unittest
 
 import stress_support as ss
@@ -48,13 +47,16 @@ def userns_allowed():
 
 
 def make_opener_stub(directory):
-    """An xdg-open that records how many arguments it got and each one, byte for byte."""
+    """An xdg-open that records how many arguments it got and the first one, byte for byte.
+    Each record is written aside and renamed into place, arg1 last, so that a reader that
+    sees arg1 sees both whole."""
     bindir = os.path.join(directory, "bin")
     os.makedirs(bindir)
     stub = os.path.join(bindir, "xdg-open")
     with open(stub, "w") as f:
-        f.write("#!/bin/sh\nprintf '%%s' \"$#\" > '%s/count'\nprintf '%%s' \"$1\" > '%s/arg1'\n"
-                % (directory, directory))
+        f.write("#!/bin/sh\ncd '%s' || exit 1\n"
+                "printf '%%s' \"$#\" > count.new && mv count.new count\n"
+                "printf '%%s' \"$1\" > arg1.new && mv arg1.new arg1\n" % directory)
     os.chmod(stub, 0o755)
     return bindir
 
@@ -132,7 +134,6 @@ class OwnSchemeHandOff(unittest.TestCase):
                     browser.send("LOAD %s;" % server.url("/link"))
                 fixture.wait_for(lambda: os.path.exists(os.path.join(work, "arg1")),
                                  what="the opener stub")
-                time.sleep(0.2)
                 with open(os.path.join(work, "count")) as f:
                     self.assertEqual(f.read(), "1")
                 with open(os.path.join(work, "arg1"), "rb") as f:
