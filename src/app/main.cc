@@ -16,6 +16,8 @@
 #include "pipe/ui_calls.h"
 
 int main(int argc, char** argv) {
+  // A controller may stop the browser at any moment, start-up included.
+  trb::CatchQuitSignals();
   trb::CommandLine cl = trb::ParseCommandLine(std::vector<std::string>(argv, argv + argc));
   if (!trb::CheckCanStart(cl)) return 1;
 
@@ -45,10 +47,15 @@ int main(int argc, char** argv) {
   {
     trb::host::QtEngine engine;
     trb::HostApp host(engine, trb::PipeThreadControl{trb::StartPipeThread, trb::StopPipeThread});
+    bool quit_requested = false;
+    trb::WatchQuitSignals([&] {
+      quit_requested = true;
+      host.RequestQuit();  // before the main browser exists, this just ends the loop
+    });
     QTimer::singleShot(0, &app, [&] {
-      host.OnContextInitialized(cl);
+      // After a signal there is nothing to start: the loop is already ending.
+      if (!quit_requested) host.OnContextInitialized(cl);
       trb::StartupDone();
-      trb::InstallQuitSignals([&host] { host.RequestQuit(); });
     });
     code = QApplication::exec();
     // The close sequence has normally stopped the pipe thread already; this is for a loop

@@ -21,10 +21,21 @@ void OnSignal(int) {
 
 }  // namespace
 
-void InstallQuitSignals(std::function<void()> on_signal) {
+void CatchQuitSignals() {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signal_fds) != 0) {
-    return;
+    return;  // the signals keep their default action
   }
+  struct sigaction action = {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+void WatchQuitSignals(std::function<void()> on_signal) {
+  if (g_signal_fds[1] < 0) return;
+  // A signal caught earlier left its byte in the socket, so the notifier fires as soon as
+  // the loop runs.
   auto* notifier =
       new QSocketNotifier(g_signal_fds[1], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, notifier,
@@ -34,11 +45,6 @@ void InstallQuitSignals(std::function<void()> on_signal) {
                      }
                      on_signal();
                    });
-  struct sigaction action = {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
 }
 
 }  // namespace trb
