@@ -15,11 +15,14 @@ class CompiledOriginList;  // immutable, compiled once per Replace
 // Ceilings that keep a hostile list or URL from stalling the thread that compiles or checks:
 // the patterns of one list may compile to this many matcher instructions in all (patterns
 // beyond it cover nothing), and one check may take this many matcher steps (a check that
-// runs out answers "not covered"). Ordinary lists and URLs stay far below both: a pattern
-// of a few dozen bytes is a few dozen instructions, and a check of such a list against a
-// 2 MB URL takes a few million steps.
+// runs out answers "not covered"). Checks run on the UI thread at every navigation, so the
+// step ceiling is what a check may cost at worst: about a tenth of a second. Ordinary
+// lists and URLs stay far below both: a pattern of a few dozen bytes is a few dozen
+// instructions, and checking one against a 2 MB URL takes a few dozen steps, since runs of
+// bytes that leave the matcher where it was are skipped (a URL crafted to defeat that costs
+// a few steps per byte per pattern).
 inline constexpr size_t kMaxListInstructions = size_t{1} << 22;
-inline constexpr uint64_t kMaxCheckSteps = uint64_t{1} << 28;
+inline constexpr uint64_t kMaxCheckSteps = uint64_t{1} << 24;
 
 // An ordered list of origin patterns; an empty list means "no restriction" to its callers.
 // A pattern P covers a URL when "^" + P' + ".*$" matches the whole URL, case-insensitively,

@@ -252,6 +252,12 @@ TEST(AllowedOrigins, TwoMegabyteUrlNeverCrashes) {
   EXPECT_FALSE(origins.Matches(url));
   origins.Replace({"https://*.com/p"});
   EXPECT_TRUE(origins.Matches(url));
+  // Open-ended pieces keep live threads across the whole URL, and still stay far below the
+  // check's step ceiling.
+  origins.Replace({"https://.*example\\.com/.*p.*token", "http://.*foo.*bar"});
+  EXPECT_TRUE(origins.Matches(url + "token"));
+  EXPECT_TRUE(origins.Matches("http://" + std::string(2 << 20, 'f') + "oobar"));
+  EXPECT_FALSE(origins.Matches(url + "tokem"));
   // A pattern only the backtracking engine can run fails closed beyond its URL limit.
   origins.Replace({"https://(e)xampl\\1"});
   EXPECT_TRUE(origins.Matches("https://example.com/"));
