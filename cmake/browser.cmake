@@ -50,12 +50,14 @@ gtest_discover_tests(quit_signals_tests DISCOVERY_TIMEOUT 60)
 # End-to-end: the real browser under Xvfb + openbox, driven over a real socket, against pages
 # on 127.0.0.1. The fixture starts the display itself unless DISPLAY is set.
 if(Python3_Interpreter_FOUND)
-  add_test(NAME e2e_browser
-           COMMAND ${Python3_EXECUTABLE} -m unittest -v test_browser
-           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
-  set_tests_properties(e2e_browser PROPERTIES
-    LABELS e2e
-    TIMEOUT 900
-    RUN_SERIAL TRUE
-    ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>")
+  foreach(module browser downloads)
+    add_test(NAME e2e_${module}
+             COMMAND ${Python3_EXECUTABLE} -m unittest -v test_${module}
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+    set_tests_properties(e2e_${module} PROPERTIES
+      LABELS e2e
+      TIMEOUT 900
+      RUN_SERIAL TRUE
+      ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>")
+  endforeach()
 endif()

@@ -87,14 +87,22 @@ class Display:
             self.stop()
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number
-        env = dict(os.environ, DISPLAY=self.name)
-        wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-        self.procs.append(wm)
-        # openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
-        wait_for(lambda: "window id" in self.xprop_root("_NET_SUPPORTING_WM_CHECK"),
-                 timeout=15, what="openbox")
-        return self
+        # openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root window. Now
+        # and then it exits at start-up with status 1 and no message: a dead one is started
+        # again.
+        for attempt in range(5):
+            wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            up = wait_for(lambda: wm.poll() is not None or
+                          "window id" in self.xprop_root("_NET_SUPPORTING_WM_CHECK"),
+                          timeout=15, what="openbox")
+            if up and wm.poll() is None:
+                self.procs.append(wm)
+                return self
+            wm.kill()
+            wm.wait()
+        self.stop()
+        raise RuntimeError("openbox did not start")
 
     def env(self):
         return dict(os.environ, DISPLAY=self.name)
@@ -179,6 +187,33 @@ def closed_port():
 
 # ---------------------------------------------------------------------------------------------
 # The browser and its controller
+
+
+class Reader(threading.Thread):
+    """Reads a connection to its end in the background, keeping everything it got."""
+
+    def __init__(self, conn):
+        super().__init__(daemon=True)
+        self.conn = conn
+        self.chunks = []
+        self.size = 0
+        self.done = threading.Event()
+
+    def run(self):
+        self.conn.settimeout(None)
+        try:
+            while True:
+                chunk = self.conn.recv(1 << 16)
+                if not chunk:
+                    break
+                self.chunks.append(chunk)
+                self.size += len(chunk)
+        except OSError:
+            pass
+        self.done.set()
+
+    def data(self):
+        return b"".join(self.chunks)
 
 
 class Browser:

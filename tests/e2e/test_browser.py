@@ -5,14 +5,15 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
 import time
 import unittest
 
-from fixture import (Browser, Display, PageServer, browser_path, closed_port, decode_data_url,
-                     make_xdg_open_stub, wait_for)
+from fixture import (Browser, Display, PageServer, Reader, browser_path, closed_port,
+                     decode_data_url, make_xdg_open_stub, wait_for)
 
 DEFAULT_PAGE = (b'<html><head><title>Tavrin WebBrowser</title></head><body bgcolor="#404040">'
                 b'</body></html>')
@@ -112,6 +113,7 @@ class StartupTest(BrowserTestCase):
         self.assertEqual(b.title(wid), "Tavrin WebBrowser")
         self.assertEqual(b.windows(visible_only=True), [])
         self.assertIn(str(b.proc.pid), b.x("xprop", "-id", str(wid), "_NET_WM_PID"))
+        self.assertEqual(icon_sizes(b, wid), ICON_SIZES)
 
     def test_url_switch_still_shows_the_default_page(self):
         b = self.start("--url=" + server.url("/titled"))
@@ -169,14 +171,19 @@ class WindowTest(BrowserTestCase):
                  what="restored")
 
     def test_showtopmost_then_show_clears_it(self):
-        b = self.start()
-        b.send("SHOWTOPMOST;")
-        self.assertFalse(b.ishidden())
-        wait_for(lambda: "_NET_WM_STATE_ABOVE" in b.wm_state(b.main_window()), what="above")
-        b.send("HIDE;SHOW;")
-        self.assertFalse(b.ishidden())
-        wait_for(lambda: "_NET_WM_STATE_ABOVE" not in b.wm_state(b.main_window()),
-                 what="not above")
+        # On the window as it stands, and after it has been hidden in between.
+        for between in ("", "HIDE;"):
+            with self.subTest(between=between):
+                b = self.start()
+                b.send("SHOWTOPMOST;")
+                self.assertFalse(b.ishidden())
+                wait_for(lambda: "_NET_WM_STATE_ABOVE" in b.wm_state(b.main_window()),
+                         what="above")
+                b.send(between + "SHOW;")
+                self.assertFalse(b.ishidden())
+                wait_for(lambda: "_NET_WM_STATE_ABOVE" not in b.wm_state(b.main_window()),
+                         what="not above")
+                b.close()
 
     def test_geometry_hides_and_the_final_report_gives_it_back(self):
         b = self.start()
@@ -342,6 +349,7 @@ class NavigationTest(BrowserTestCase):
         popup_page_may_load.set()
         popup = wait_for(lambda: b.windows(title="Popup Page", visible_only=True),
                          what="popup page title")[0]
+        self.assertEqual(icon_sizes(b, popup), ICON_SIZES)
         # Closing the popup leaves the main browser and the pipe alone.
         self.wm_close_until(b, popup, lambda: not b.windows(title="Popup Page"),
                             what="popup gone")
@@ -376,6 +384,10 @@ class CloseTest(BrowserTestCase):
         b.send("SHOW;")
         b.ishidden()
         wid = b.main_window()
+        # Replies are read all along: a controller that stops reading while the browser
+        # closes gets its replies, and the report, given up after a bounded wait.
+        reader = Reader(b.conn)
+        reader.start()
         # Keep the pipe thread busy with window operations while the close waits for it.
         b.send("SHOW;ISHIDDEN;" * 300)
         self.wm_close(b, wid)
@@ -385,7 +397,8 @@ class CloseTest(BrowserTestCase):
             pass  # the browser may already have gone
         self.wm_close_until(b, wid, lambda: b.proc.poll() is not None,
                             what="exit after a window close")
-        data = b.read_to_eof(timeout=60).decode()
+        self.assertTrue(reader.done.wait(60), "pipe not closed")
+        data = reader.data().decode()
         self.assertRegex(data, r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+$")
         self.assertEqual(re.sub(r"(ISHIDDEN [01])*GEOMETRY.*$", "", data), "")
         self.assertEqual(b.wait_exit(), 0)
@@ -400,8 +413,9 @@ class CloseTest(BrowserTestCase):
         b = self.start()
         b.send("SET-HIDE-ON-CLOSE 1;")
         b.ishidden()
-        b.conn.close()
-        b.conn = None
+        # Our end stops sending but can still read: a report would show up here.
+        b.conn.shutdown(socket.SHUT_WR)
+        self.assertEqual(b.read_to_eof(), b"")
         self.assertEqual(b.wait_exit(), 0)
 
     def test_no_listener_keeps_running_until_terminated(self):
@@ -470,6 +484,26 @@ def xdg_open_stub(test):
     record = os.path.join(tmp, "opened.txt")
     bindir = make_xdg_open_stub(tmp, record)
     return record, {"PATH": bindir + os.pathsep + os.environ.get("PATH", "")}
+
+
+ICON_SIZES = [32, 48, 64, 128, 256]
+
+
+def icon_sizes(browser, wid):
+    """The square sizes of the window's _NET_WM_ICON images, smallest first. The property is
+    a run of images, each its width, its height and then that many pixels."""
+    out = browser.x("xprop", "-id", str(wid), "-len", "100000000", "-notype",
+                    "-f", "_NET_WM_ICON", "32c", " $0+", "_NET_WM_ICON")
+    values = [int(v) for v in re.findall(r"\d+", out.partition(" ")[2])]
+    sizes = []
+    at = 0
+    while at + 2 <= len(values):
+        w, h = values[at], values[at + 1]
+        assert w == h and w > 0, (w, h)
+        sizes.append(w)
+        at += 2 + w * h
+    assert at == len(values), "truncated icon data"
+    return sorted(sizes)
 
 
 def read_lines(path):

@@ -12,7 +12,6 @@ import os
 import re
 import socket
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -149,31 +148,7 @@ def proc_status_field(pid, name):
 GEOMETRY_RE = re.compile(rb"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+")
 
 
-class Reader(threading.Thread):
-    """Reads a connection to its end in the background, keeping everything it got."""
-
-    def __init__(self, conn):
-        super().__init__(daemon=True)
-        self.conn = conn
-        self.chunks = []
-        self.size = 0
-        self.done = threading.Event()
-
-    def run(self):
-        self.conn.settimeout(None)
-        try:
-            while True:
-                chunk = self.conn.recv(1 << 16)
-                if not chunk:
-                    break
-                self.chunks.append(chunk)
-                self.size += len(chunk)
-        except OSError:
-            pass
-        self.done.set()
-
-    def data(self):
-        return b"".join(self.chunks)
+Reader = fixture.Reader
 
 
 class Session:
