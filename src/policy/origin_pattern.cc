@@ -120,11 +120,13 @@ OriginPattern::OriginPattern(std::string_view rewritten) {
   *this = OriginPattern(rewritten, &unlimited);
 }
 
+bool BeyondStdRegexBounds(std::string_view rewritten) {
+  return rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth ||
+         HasOversizedNumber(rewritten);
+}
+
 OriginPattern::OriginPattern(std::string_view rewritten, size_t* compile_budget) {
-  if (rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth ||
-      HasOversizedNumber(rewritten)) {
-    return;
-  }
+  if (BeyondStdRegexBounds(rewritten)) return;
   // Compiling costs about as much as the program is large (std::regex builds a similar
   // automaton), so the program is built first and charged before std::regex sees the
   // pattern. A pattern only std::regex can run is charged by its length, generously.

@@ -38,6 +38,10 @@ int GroupDepth(std::string_view pattern);
 inline constexpr size_t kMaxNumberDigits = 9;
 bool HasOversizedNumber(std::string_view pattern);
 
+// Whether the rewritten pattern is beyond the bounds above (length, nesting, numbers): such
+// a pattern must not reach std::regex at all, not even to learn whether it is valid.
+bool BeyondStdRegexBounds(std::string_view rewritten);
+
 // std::regex backtracks: "(a*)*\1b" against 40 a's never finishes, and neither does a long
 // chain of "(a|a)". So a pattern goes to it only when its search space is provably small,
 // and the URL length it may see shrinks with every quantifier (each multiplies the paths

@@ -93,6 +93,9 @@ bool WithinLimits(const std::string& pattern, std::string_view url) {
   const std::string rewritten = trb::RewritePattern(pattern);
   const trb::OriginPattern compiled(rewritten);
   if (compiled.engine() == trb::OriginPattern::Engine::kNever) {
+    // Refused before std::regex may see it (it would overflow or exhaust the stack): there
+    // is nothing to compare against.
+    if (trb::BeyondStdRegexBounds(rewritten)) return false;
     try {
       std::regex(rewritten, std::regex::ECMAScript | std::regex::icase);
     } catch (const std::regex_error&) {

@@ -271,19 +271,21 @@ std::string Piece(std::mt19937& rng, const std::vector<std::string>& pieces) {
   return pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(rng)];
 }
 
-// Valid for std::regex, but beyond what the browser lets it backtrack through for `url`.
+// Beyond what the browser lets std::regex compile, or valid for std::regex but beyond what
+// the browser lets it backtrack through for `url`.
 bool RefusedForItsSearch(const std::string& pattern, const std::string& url) {
   const std::string rewritten = RewritePattern(pattern);
   const OriginPattern compiled(rewritten);
   if (compiled.engine() == OriginPattern::Engine::kLinear) return false;
   if (compiled.engine() == OriginPattern::Engine::kBacktracking)
     return RewriteUrl(url).size() > compiled.max_url_bytes();
+  if (BeyondStdRegexBounds(rewritten)) return true;  // and std::regex may not see it
   try {
     std::regex(rewritten, std::regex::ECMAScript | std::regex::icase);
   } catch (const std::regex_error&) {
     return false;  // invalid: covers nothing either way
   }
-  return rewritten.size() <= kMaxPatternBytes && GroupDepth(rewritten) <= kMaxPatternDepth;
+  return true;
 }
 
 // Thousands of live matcher threads per byte of a 2 MB URL would take minutes to step
