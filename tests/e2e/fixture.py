@@ -47,6 +47,18 @@ def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"
         time.sleep(interval)
 
 
+def proc_status_field(pid, name):
+    """The value of one field of /proc/<pid>/status, or None (no such field or process)."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith(name + ":"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return None
+
+
 def decode_data_url(url):
     """The bytes a base64 data: URL carries."""
     assert url.startswith("data:"), url

@@ -13,7 +13,7 @@ import time
 import unittest
 
 from fixture import (Browser, Display, PageServer, Reader, browser_path, closed_port,
-                     decode_data_url, make_xdg_open_stub, wait_for)
+                     decode_data_url, make_xdg_open_stub, proc_status_field, wait_for)
 
 DEFAULT_PAGE = (b'<html><head><title>Tavrin WebBrowser</title></head><body bgcolor="#404040">'
                 b'</body></html>')
@@ -79,13 +79,14 @@ class BrowserTestCase(unittest.TestCase):
     def wm_close(self, browser, wid):
         browser.x("wmctrl", "-i", "-c", hex(wid))
 
-    def wm_close_until(self, browser, wid, done, what):
-        """Asks the window manager to close `wid` until done() holds. The window manager
-        drops a request for a window it has not taken on yet, or that is briefly unmapped, so
-        one request is not enough on a loaded machine."""
+    def wm_close_until(self, browser, window, done, what):
+        """Asks the window manager to close `window` (an id, or a function that looks it up
+        afresh for each request) until done() holds. The window manager drops a request for
+        a window it has not taken on yet, or that is briefly unmapped, so one request is not
+        enough on a loaded machine."""
         deadline = time.monotonic() + 90
         while True:
-            self.wm_close(browser, wid)
+            self.wm_close(browser, window() if callable(window) else window)
             settle = time.monotonic() + 2
             while time.monotonic() < settle:
                 if done():
@@ -432,11 +433,8 @@ class CloseTest(BrowserTestCase):
         b = self.start(listen=False)
 
         def caught():
-            with open("/proc/%d/status" % b.proc.pid) as f:
-                for line in f:
-                    if line.startswith("SigCgt:"):
-                        return int(line.split()[1], 16) & (1 << (signal.SIGTERM - 1))
-            return 0
+            mask = proc_status_field(b.proc.pid, "SigCgt")
+            return mask and int(mask, 16) & (1 << (signal.SIGTERM - 1))
 
         wait_for(caught, interval=0.001, what="SIGTERM caught")
         b.proc.send_signal(signal.SIGTERM)
@@ -447,18 +445,10 @@ class CloseTest(BrowserTestCase):
         wait_for(lambda: b.windows(visible_only=True), what="views window")
         settled(b)
 
-        # A close request sent while the window manager is still taking the window on is
-        # dropped by the window manager; ask again until the browser has gone. The window is
-        # looked up afresh each time: the first visible one seen at start-up need not be the
-        # one that stays.
-        def closed():
-            self.wm_close(b, b.main_window())
-            try:
-                return b.proc.wait(timeout=2) is not None
-            except subprocess.TimeoutExpired:
-                return False
-
-        wait_for(closed, timeout=90, what="exit after a window close")
+        # The window is looked up afresh for each request: the first visible one seen at
+        # start-up need not be the one that stays.
+        self.wm_close_until(b, b.main_window, lambda: b.proc.poll() is not None,
+                            what="exit after a window close")
         self.assertEqual(b.proc.returncode, 0)
 
 

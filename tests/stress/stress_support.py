@@ -123,26 +123,12 @@ def assert_session_gone(test, sid, timeout=EXIT_TIMEOUT):
         time.sleep(0.05)
 
 
+proc_status_field = fixture.proc_status_field
+
+
 def rss_kib(pid):
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return None
-
-
-def proc_status_field(pid, name):
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith(name + ":"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return None
+    value = proc_status_field(pid, "VmRSS")  # "<n> kB"
+    return int(value.split()[0]) if value else None
 
 
 GEOMETRY_RE = re.compile(rb"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+")
