@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,16 @@ std::string UniqueName(const char* what) {
          what;
 }
 
+// Starts the pipe thread against `busy`, counting in `waits` each wait for a free instance;
+// `busy_timeout`, when given, replaces the default length of such a wait.
+void StartCountingWaits(PipeSession& s, const BusyPipe& busy, std::atomic<int>& waits,
+                        std::optional<std::chrono::milliseconds> busy_timeout = std::nullopt) {
+  ConnectOptions options;
+  if (busy_timeout) options.busy_timeout = *busy_timeout;
+  options.on_busy = [&waits] { ++waits; };
+  s.pipe.Start(busy.name(), s.stop, options);
+}
+
 TEST(NamedPipeConnection, DefaultNameIsTrbrowser) {
   PipeSession s;
   const HANDLE server = NewServerInstance("trbrowser");
@@ -100,9 +112,7 @@ TEST(NamedPipeConnection, BusyPipeIsJoinedWhenAnInstanceFrees) {
   BusyPipe busy(UniqueName("busy"));
   ASSERT_TRUE(busy.busy());
   std::atomic<int> waits{0};
-  ConnectOptions options;
-  options.on_busy = [&] { ++waits; };
-  s.pipe.Start(busy.name(), s.stop, options);
+  StartCountingWaits(s, busy, waits);
   ASSERT_TRUE(WaitUntil([&] { return waits.load() >= 1; }));
   EXPECT_FALSE(s.pipe.ended());
   ASSERT_TRUE(busy.FreeAndAccept());
@@ -120,10 +130,7 @@ TEST(NamedPipeConnection, BusyPipeWhoseWaitTimesOutIsGivenUp) {
   BusyPipe busy(UniqueName("busy"));
   ASSERT_TRUE(busy.busy());
   std::atomic<int> waits{0};
-  ConnectOptions options;
-  options.busy_timeout = std::chrono::milliseconds(200);
-  options.on_busy = [&] { ++waits; };
-  s.pipe.Start(busy.name(), s.stop, options);
+  StartCountingWaits(s, busy, waits, std::chrono::milliseconds(200));
   ExpectUntouched(s);
   EXPECT_EQ(waits.load(), 1);  // a failed wait is not tried again
 }
@@ -135,10 +142,7 @@ TEST(NamedPipeConnection, PipeRemovedWhileWaitingIsGivenUp) {
   BusyPipe busy(UniqueName("busy"));
   ASSERT_TRUE(busy.busy());
   std::atomic<int> waits{0};
-  ConnectOptions options;
-  options.busy_timeout = std::chrono::milliseconds(1000);
-  options.on_busy = [&] { ++waits; };
-  s.pipe.Start(busy.name(), s.stop, options);
+  StartCountingWaits(s, busy, waits, std::chrono::milliseconds(1000));
   ASSERT_TRUE(WaitUntil([&] { return waits.load() >= 1; }));
   busy.Remove();
   ExpectUntouched(s);
@@ -152,9 +156,7 @@ TEST(NamedPipeConnection, StopWhileWaitingForABusyPipeReportsOnceConnected) {
   BusyPipe busy(UniqueName("busy"));
   ASSERT_TRUE(busy.busy());
   std::atomic<int> waits{0};
-  ConnectOptions options;
-  options.on_busy = [&] { ++waits; };
-  s.pipe.Start(busy.name(), s.stop, options);
+  StartCountingWaits(s, busy, waits);
   ASSERT_TRUE(WaitUntil([&] { return waits.load() >= 1; }));
   s.stop.Set();
   EXPECT_FALSE(s.pipe.ended());
