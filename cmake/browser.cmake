@@ -8,9 +8,11 @@ add_library(trb_app_core STATIC
   src/app/browser_handler.cc
   src/app/command_line.cc
   src/app/pipe_target.cc
+  src/app/runtime_dir.cc
+  src/app/session_platform.cc
 )
 target_include_directories(trb_app_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(trb_app_core PUBLIC trb_pipe trb_policy)
+target_link_libraries(trb_app_core PUBLIC trb_pipe trb_policy PRIVATE trb_version)
 
 add_library(trb_host_qt STATIC
   src/host/qt/browser_window.cc
@@ -38,6 +40,7 @@ target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt)
 add_executable(browser_handler_tests
   tests/unit/browser_handler_test.cc
   tests/unit/command_line_handler_test.cc
+  tests/unit/session_test.cc
 )
 target_link_libraries(browser_handler_tests PRIVATE trb_app_core GTest::gtest_main)
 gtest_discover_tests(browser_handler_tests DISCOVERY_TIMEOUT 60)

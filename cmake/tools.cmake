@@ -10,7 +10,7 @@ add_library(trbctl_core STATIC
   ${TRB_TOOLS_DIR}/tools/session.cc
 )
 target_include_directories(trbctl_core PUBLIC ${TRB_TOOLS_DIR}/tools)
-target_link_libraries(trbctl_core PUBLIC trb_pipe)
+target_link_libraries(trbctl_core PUBLIC trb_pipe PRIVATE trb_version)
 
 add_executable(trbrowserctl ${TRB_TOOLS_DIR}/tools/main.cc)
 target_link_libraries(trbrowserctl PRIVATE trbctl_core)

@@ -94,8 +94,8 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
   const Options& options = std::get<Options>(parsed);
-  if (options.help) {
-    std::fputs(kUsage, stdout);
+  if (options.help || options.version) {
+    std::fputs(options.help ? kUsage : kVersion, stdout);
     return kExitOk;
   }
   if (!InstallSignalPipe()) {

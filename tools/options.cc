@@ -7,41 +7,23 @@ namespace trbctl {
 
 const char kUsage[] =
     R"(Usage: trbrowserctl [OPTIONS] [--] [BROWSER SWITCHES...]
-
 Creates the controller socket, starts trbrowser connected to it, sends commands and prints
-the browser's replies on stdout, one per line. Nothing but replies is written to stdout.
+the browser's replies on stdout, one per line. Without -c, commands come from stdin.
 
-Options:
   --pipe NAME|PATH   socket to create: PATH when it begins with '/', else $TMPDIR/NAME
-                     (/tmp/NAME without TMPDIR); default name "trbrowser"
-  --browser PATH     browser to start; default: trbrowser next to this tool, else on PATH
+  --browser PATH     browser to start (default: trbrowser beside this tool, else on PATH)
   --no-launch        start nothing; wait for a browser started otherwise
-  --timeout SECONDS  limit for each wait: the connection, each reply, --wait-url, the final
-                     report and the browser's exit (default 30)
-  -c CMD             send CMD (repeatable, in order; ";" separates several commands).
-                     Without -c, commands are read from stdin, one per line
-  --wait-url PREFIX  poll GETURL until the URL starts with PREFIX (runs in order with -c)
-  -h, --help         this text
-Everything after the options (or after "--") is passed to the browser, which is started as
-  BROWSER --named-pipe=<socket path> [BROWSER SWITCHES...]
+  --timeout SECONDS  limit for each wait (default 30)
+  -c CMD             send CMD (repeatable, in order; ';' separates several commands)
+  --wait-url PREFIX  poll GETURL until the URL starts with PREFIX
+  -h, --help         print this help and exit
+  --version          print the version and exit
+Everything after the options (or after "--") is passed to the browser.
 
-Replies: ISHIDDEN -> "ISHIDDEN 0|1", GETURL -> "GETURL <url>", a command the browser
-refuses -> "ERROR Syntax Error: <command>", QUIT -> "GEOMETRY <top> <left> <bottom> <right>".
-The session ends with QUIT, at the end of the commands (EOF on stdin), or on Ctrl-C/SIGTERM:
-the tool then sends QUIT, prints the final report and waits for the browser to exit.
-
-Exit status:
-  0, 1  the browser's own exit code after the session (0 with --no-launch)
-  2     bad command line
-  3     the socket could not be set up (another controller is listening on it, ...)
-  4     the browser could not be started, or exited before connecting
-  5     no connection within the timeout
-  6     connection lost (closed without the final report) or an unexpected reply
-  7     reply timeout: an expected reply or the final report did not come
-  8     --wait-url: the URL did not match within the timeout
-  9     the browser did not exit after the session and was killed
-  130   interrupted before the browser connected, or a second Ctrl-C
+Replies, exit status and examples: man trbrowserctl
 )";
+
+const char kVersion[] = "trbrowserctl " TRBROWSER_VERSION "\n";
 
 namespace {
 
@@ -85,6 +67,8 @@ std::variant<Options, std::string> ParseOptions(const std::vector<std::string>& 
     }
     if (arg == "-h" || arg == "--help") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--no-launch") {
       options.no_launch = true;
     } else if ((got = value_of("--pipe", value)) != 0) {

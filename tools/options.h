@@ -26,11 +26,13 @@ struct Options {
   bool has_commands = false;  // any -c given: stdin is not read
   std::vector<std::string> browser_switches;
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv (without argv[0]). On failure returns the message for stderr.
 std::variant<Options, std::string> ParseOptions(const std::vector<std::string>& args);
 
 extern const char kUsage[];
+extern const char kVersion[];
 
 }  // namespace trbctl

@@ -7,6 +7,20 @@ namespace {
 
 constexpr std::string_view kEngineArgsMarker = "--webEngineArgs";
 
+// The browser's own switches as --help lists them, one line each. The manual page lists the
+// same switches (from the README's table); the package tests check that the two agree.
+struct SwitchHelp {
+  std::string_view name;
+  std::string_view text;
+};
+constexpr SwitchHelp kSwitchHelp[] = {
+    {"--named-pipe=NAME", "the controller's socket: a path, or a name in $TMPDIR"},
+    {"--use-views", "show the main window at once instead of starting hidden"},
+    {"--url=VALUE", "accepted and ignored: the browser starts on its default page"},
+    {"--help", "print this help and exit"},
+    {"--version", "print the version and exit"},
+};
+
 // Matches "--name" and "--name=value"; `value` gets the text after "=" (empty without one).
 bool MatchSwitch(std::string_view arg, std::string_view name, std::string* value) {
   if (arg.size() < 2 + name.size() || arg.substr(0, 2) != "--") return false;
@@ -32,6 +46,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       cl.toolkit_args.push_back(arg);
     } else if (arg == kEngineArgsMarker) {
       continue;  // the marker is added again in front of the engine's switches
+    } else if (MatchSwitch(arg, "help", &value) || arg == "-h") {
+      cl.help = true;
+    } else if (MatchSwitch(arg, "version", &value)) {
+      cl.version = true;
     } else if (MatchSwitch(arg, "use-views", &value)) {
       cl.use_views = true;
     } else if (MatchSwitch(arg, "url", &value)) {
@@ -46,6 +64,25 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
   }
   return cl;
 }
+
+std::string UsageText() {
+  std::string text =
+      "Usage: trbrowser [SWITCHES] [CHROMIUM SWITCHES]\n"
+      "A single-window web browser that a controller program drives over a local socket.\n"
+      "It starts hidden and connects to the controller; trbrowserctl(1) is a controller for\n"
+      "shells and scripts.\n\n";
+  for (const SwitchHelp& line : kSwitchHelp) {
+    std::string name(line.name);
+    name.resize(20, ' ');
+    text += "  " + name + std::string(line.text) + "\n";
+  }
+  text +=
+      "Every other switch goes to Chromium, e.g. --no-sandbox (needed when run as root).\n\n"
+      "Commands, socket, exit status, desktop sessions: man trbrowser\n";
+  return text;
+}
+
+std::string VersionText() { return std::string("trbrowser ") + TRBROWSER_VERSION + "\n"; }
 
 std::vector<std::string> ToolkitArgv(const CommandLine& cl) {
   std::vector<std::string> out = cl.toolkit_args;

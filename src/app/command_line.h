@@ -9,6 +9,8 @@
 namespace trb {
 
 struct CommandLine {
+  bool help = false;     // --help: print the usage and start nothing
+  bool version = false;  // --version: print the version and start nothing
   bool use_views = false;
   std::string url;                        // value of --url (read, never decides what is shown)
   std::string named_pipe;                 // value of --named-pipe, empty when absent
@@ -17,6 +19,10 @@ struct CommandLine {
 };
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv);
+
+// What --help and --version print.
+std::string UsageText();
+std::string VersionText();
 
 // The argument vector for the toolkit: its own arguments, then the engine's after the marker
 // the engine looks for.

@@ -4,12 +4,16 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/host_app.h"
 #include "app/quit_signals.h"
+#include "app/runtime_dir.h"
+#include "app/session_platform.h"
 #include "app/startup_checks.h"
 #include "host/qt/qt_engine.h"
 #include "pipe/pipe_thread.h"
@@ -19,7 +23,15 @@ int main(int argc, char** argv) {
   // A controller may stop the browser at any moment, start-up included.
   trb::CatchQuitSignals();
   trb::CommandLine cl = trb::ParseCommandLine(std::vector<std::string>(argv, argv + argc));
+  if (cl.help || cl.version) {
+    std::fputs((cl.help ? trb::UsageText() : trb::VersionText()).c_str(), stdout);
+    return 0;
+  }
+  trb::ApplyPlatform(
+      cl, trb::ChoosePlatform(cl, {std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"),
+                                   std::getenv("WAYLAND_DISPLAY")}));
   if (!trb::CheckCanStart(cl)) return 1;
+  trb::EnsureRuntimeDir();
 
   std::vector<std::string> toolkit_args = trb::ToolkitArgv(cl);
   std::vector<char*> toolkit_argv;
