@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-webengine-dev libqt6webenginewidgets6 qt6-webengine-dev-tools
   xvfb xauth openbox xdotool wmctrl x11-utils imagemagick fonts-dejavu-core
   python3 procps nodejs
+  lowdown dpkg-dev lintian man-db file binutils
+  weston xwayland
 )
 if [[ "${1:-}" == "--bench" ]]; then packages+=(chromium chromium-driver); fi
 
