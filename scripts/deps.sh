@@ -10,7 +10,7 @@ packages=(
   xvfb xauth openbox xdotool wmctrl x11-utils imagemagick fonts-dejavu-core
   python3 procps nodejs
   lowdown dpkg-dev lintian man-db file binutils
-  weston xwayland
+  weston xwayland qt6-wayland
 )
 if [[ "${1:-}" == "--bench" ]]; then packages+=(chromium chromium-driver); fi
 
