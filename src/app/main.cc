@@ -39,12 +39,13 @@ int main(int argc, char** argv) {
   toolkit_argv.push_back(nullptr);
   int toolkit_argc = static_cast<int>(toolkit_args.size());
 
-  trb::BeginStartup();
+  trb::BeginStartup(cl);
   // The engine's start-up banner is not ours to print; QT_LOGGING_RULES still overrides this.
   QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   trb::host::QtEngine::RegisterSchemes();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(toolkit_argc, toolkit_argv.data());
+  trb::ToolkitStarted();
   // Closing the last visible popup while the main window is hidden must not end anything:
   // only the main browser's close does.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -9,12 +9,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace trb {
 namespace {
 
 QtMessageHandler g_previous_handler = nullptr;
 QString g_held_warning;
+bool g_toolkit_starting = false;
+struct HeldMessage {
+  QtMsgType type;
+  QByteArray category;
+  QString text;
+};
+std::vector<HeldMessage> g_held_messages;  // while the toolkit starts, other than qt.qpa's
+std::string g_platform;
 
 bool EnvSet(const char* name) {
   const char* value = std::getenv(name);
@@ -33,15 +42,23 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
   if (type == QtFatalMsg) {
     QString reason = msg.section('\n', 0, 0);
     if (!g_held_warning.isEmpty()) reason = g_held_warning + " (" + reason + ")";
-    std::fprintf(stderr,
-                 "trbrowser: cannot start the display or the browser engine: %s; check DISPLAY "
-                 "and the Qt WebEngine installation\n",
-                 reason.toLocal8Bit().constData());
+    const char* hint = g_platform.rfind("wayland", 0) == 0
+                           ? "check WAYLAND_DISPLAY and that Qt's Wayland plugin (package "
+                             "qt6-wayland) is installed"
+                           : "check DISPLAY and the Qt WebEngine installation";
+    std::fprintf(stderr, "trbrowser: cannot start the display or the browser engine: %s; %s\n",
+                 reason.toLocal8Bit().constData(), hint);
     std::fflush(stderr);
     _exit(1);
   }
+  // The first warning names the cause; what follows reports its consequences.
   if (context.category != nullptr && QByteArray(context.category).startsWith("qt.qpa")) {
-    g_held_warning = msg.section('\n', 0, 0);
+    if (g_held_warning.isEmpty()) g_held_warning = msg.section('\n', 0, 0);
+    return;
+  }
+  if (g_toolkit_starting && (type == QtWarningMsg || type == QtCriticalMsg)) {
+    if (g_held_warning.isEmpty()) g_held_warning = msg.section('\n', 0, 0);
+    g_held_messages.push_back({type, context.category, msg});
     return;
   }
   if (g_previous_handler != nullptr) g_previous_handler(type, context, msg);
@@ -70,7 +87,20 @@ bool CheckCanStart(const CommandLine& cl) {
   return true;
 }
 
-void BeginStartup() { g_previous_handler = qInstallMessageHandler(StartupMessageHandler); }
+void BeginStartup(const CommandLine& cl) {
+  g_platform = PlatformName(cl);
+  g_toolkit_starting = true;
+  g_previous_handler = qInstallMessageHandler(StartupMessageHandler);
+}
+
+void ToolkitStarted() {
+  g_toolkit_starting = false;
+  for (const HeldMessage& held : g_held_messages) {
+    QMessageLogContext context(nullptr, 0, nullptr, held.category.constData());
+    if (g_previous_handler != nullptr) g_previous_handler(held.type, context, held.text);
+  }
+  g_held_messages.clear();
+}
 
 void StartupDone() {
   qInstallMessageHandler(g_previous_handler);

@@ -11,8 +11,12 @@ namespace trb {
 bool CheckCanStart(const CommandLine& cl);
 
 // From here until StartupDone, the toolkit's fatal errors end the process with code 1 and one
-// line on stderr; its platform warnings are held back and folded into that line.
-void BeginStartup();
+// line on stderr; its platform warnings are held back and folded into that line. Until
+// ToolkitStarted, so is every other warning: a platform plugin that cannot reach its display
+// says why in a warning of its own, and the one line must carry the reason. Warnings held that
+// way are printed once the toolkit is up.
+void BeginStartup(const CommandLine& cl);
+void ToolkitStarted();
 void StartupDone();
 
 }  // namespace trb
