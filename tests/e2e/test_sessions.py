@@ -16,7 +16,7 @@ import subprocess
 import tempfile
 import unittest
 
-from fixture import Browser, noise, wait_for
+from fixture import Browser, browser_path, noise, wait_for
 
 WAYLAND_SOCKET = "wayland-trb-test"
 
@@ -119,6 +119,15 @@ class WaylandSessionTest(unittest.TestCase):
         self.assertRegex(b.read_to_eof().decode(), r"^GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+$")
         self.assertEqual(b.wait_exit(), 0)
         self.assertEqual(noise(b.stderr()), [])
+
+    def test_a_compositor_that_is_not_there_is_one_line(self):
+        env = dict(self.session.env(), WAYLAND_DISPLAY="wayland-trb-absent")
+        del env["DISPLAY"]
+        r = subprocess.run([browser_path(), "--no-sandbox"], env=env, capture_output=True,
+                           text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+        self.assertIn("WAYLAND_DISPLAY", r.stderr)
 
 
 if __name__ == "__main__":
