@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct PlatformCase {
   SessionEnv env;
   std::string platform;  // what the browser asks for; empty: the toolkit's own choice
 };
+
+void PrintTo(const PlatformCase& c, std::ostream* os) { *os << c.name; }
 
 class PlatformChoice : public testing::TestWithParam<PlatformCase> {};
 
@@ -71,6 +74,8 @@ struct RuntimeCase {
   Planted planted;
   bool reused;  // the fixed name is used; otherwise a fresh directory beside it
 };
+
+void PrintTo(const RuntimeCase& c, std::ostream* os) { *os << c.name; }
 
 class RuntimeDir : public testing::TestWithParam<RuntimeCase> {
  protected:
