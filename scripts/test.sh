@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything, and runs every test: the full build under a
-# display with a window manager (unit, integration, end-to-end, stress), the unit and
-# integration tests again under ASan + UBSan, each fuzz target for a minute, and the Windows
-# layer cross-built with mingw-w64 and tested under Wine.
+# display with a window manager (unit, integration, end-to-end with a Wayland session, the
+# Debian package, stress), the unit and integration tests again under ASan + UBSan, each
+# fuzz target for a minute, and the Windows layer cross-built with mingw-w64 and tested
+# under Wine.
 # Exits non-zero on any failure. TRBROWSER_FUZZ_SECONDS changes the fuzzing time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
