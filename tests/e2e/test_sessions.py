@@ -38,8 +38,12 @@ class WestonSession:
              "--socket=" + WAYLAND_SOCKET, "--width=1280", "--height=1024", "--log=" + self.log],
             env=dict(os.environ, XDG_RUNTIME_DIR=self.dir), stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
-        self.x_display = wait_for(self._x_display, timeout=30, what="XWayland in weston")
         self.with_x = True
+        try:
+            self.x_display = wait_for(self._x_display, timeout=30, what="XWayland in weston")
+        except BaseException:
+            self.stop()
+            raise
 
     def _x_display(self):
         if self.proc.poll() is not None:
@@ -67,7 +71,11 @@ class WestonSession:
 
     def stop(self):
         self.proc.terminate()
-        self.proc.wait(timeout=10)
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
