@@ -7,16 +7,22 @@ add_library(trb_pipe STATIC
   src/pipe/socket_path.cc
   src/pipe/unix_socket_transport.cc
   src/pipe/controller_connection_unix.cc
+  src/pipe/events.cc
+  src/pipe/event_writer.cc
 )
+# The events' JSON encoding (header-only).
+find_package(nlohmann_json 3.9 REQUIRED)
 target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads)
+target_link_libraries(trb_pipe PRIVATE nlohmann_json::nlohmann_json)
 
 add_executable(pipe_unit_tests
   tests/unit/pipe_framing_test.cc
   tests/unit/pipe_command_language_test.cc
   tests/unit/pipe_socket_path_test.cc
+  tests/unit/events_test.cc
 )
-target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
+target_link_libraries(pipe_unit_tests PRIVATE trb_pipe nlohmann_json::nlohmann_json GTest::gtest_main)
 gtest_discover_tests(pipe_unit_tests DISCOVERY_TIMEOUT 60)
 
 add_library(trb_pipe_testing STATIC
@@ -30,8 +36,10 @@ add_executable(pipe_integration_tests
   tests/integration/pipe_framing_test.cc
   tests/integration/pipe_connection_test.cc
   tests/integration/pipe_ui_calls_test.cc
+  tests/integration/event_writer_test.cc
 )
-target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing GTest::gtest_main)
+target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing nlohmann_json::nlohmann_json
+                                                     GTest::gtest_main)
 gtest_discover_tests(pipe_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 # StartPipeThread works once per process, so every case here runs in a process of its own.

@@ -11,12 +11,14 @@
 namespace trb {
 
 BrowserHandler::BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views,
-                               bool is_main, std::shared_ptr<HandOffLimiter> hand_offs)
+                               bool is_main, std::shared_ptr<HandOffLimiter> hand_offs,
+                               std::shared_ptr<EventSink> events)
     : engine_(engine),
       pipe_(std::move(pipe)),
       use_views_(use_views),
       is_main_(is_main),
-      hand_offs_(hand_offs ? std::move(hand_offs) : std::make_shared<HandOffLimiter>()) {
+      hand_offs_(hand_offs ? std::move(hand_offs) : std::make_shared<HandOffLimiter>()),
+      events_(std::move(events)) {
   if (is_main_) g_main_handler.store(this);
 }
 
@@ -83,8 +85,9 @@ void BrowserHandler::OnBeforePopup(host::BrowserView& /*browser*/, const std::st
   AssertUiThread();
   // Every popup, whoever opens it, is an independent window with a handler of its own whose
   // allow-list stays empty.
-  auto handler =
-      std::make_shared<BrowserHandler>(engine_, PipeThreadControl{}, false, false, hand_offs_);
+  Report([&] { return events::Popup(target_url); });
+  auto handler = std::make_shared<BrowserHandler>(engine_, PipeThreadControl{}, false, false,
+                                                  hand_offs_, events_);
   engine_.CreateBrowser(host::WindowSpec{kPopupWindowTitle, /*visible=*/true}, handler, target_url);
 }
 
@@ -94,6 +97,28 @@ void BrowserHandler::OnTitleChange(host::BrowserView& browser, const std::string
   AssertUiThread();
   // Native and views windows are both top-level windows here; the title goes on unchanged.
   browser.Window().SetTitle(title);
+  if (is_main_) Report([&] { return events::Title(title); });
+}
+
+void BrowserHandler::OnAddressChange(host::BrowserView& /*browser*/, const std::string& url) {
+  AssertUiThread();
+  if (is_main_) Report([&] { return events::Url(url); });
+}
+
+void BrowserHandler::OnWindowStateChange(host::BrowserView& /*browser*/, host::WindowState state) {
+  AssertUiThread();
+  if (!is_main_) return;
+  Report([state] {
+    switch (state) {
+      case host::WindowState::kShown:
+        return events::Window("shown");
+      case host::WindowState::kMinimized:
+        return events::Window("minimized");
+      case host::WindowState::kHidden:
+        break;
+    }
+    return events::Window("hidden");
+  });
 }
 
 // ---- Navigation ----
@@ -108,10 +133,14 @@ bool BrowserHandler::OnBeforeBrowse(host::BrowserView& /*browser*/, host::Frame&
     case NavigationDecision::Action::kHandToOs:
       // Always cancelled; handed over only at the pace a person could ask for it, so a page
       // navigating to the scheme in a loop cannot flood the desktop with processes.
-      if (hand_offs_->Allow(HandOffLimiter::Clock::now())) engine_.OpenExternal(url);
+      if (hand_offs_->Allow(HandOffLimiter::Clock::now())) {
+        engine_.OpenExternal(url);
+        Report([&] { return events::Handoff(url); });
+      }
       return true;
     case NavigationDecision::Action::kDeny:
       frame.LoadURL(decision.page_url);
+      if (is_main_) Report([&] { return events::Denied(url, frame.IsMain()); });
       return true;
   }
   return true;
@@ -122,7 +151,43 @@ bool BrowserHandler::OnBeforeBrowse(host::BrowserView& /*browser*/, host::Frame&
 void BrowserHandler::OnLoadError(host::BrowserView& /*browser*/, host::Frame& frame, int32_t code,
                                  const std::string& text, const std::string& failed_url) {
   AssertUiThread();
-  if (auto page = DecideLoadError(failed_url, text, code)) frame.LoadURL(*page);
+  auto page = DecideLoadError(failed_url, text, code);
+  if (!page) return;
+  frame.LoadURL(*page);
+  if (is_main_) Report([&] { return events::LoadError(failed_url, code, text, frame.IsMain()); });
+}
+
+void BrowserHandler::OnLoadEnd(host::BrowserView& /*browser*/, const std::string& url) {
+  AssertUiThread();
+  if (is_main_) Report([&] { return events::Load(url); });
+}
+
+void BrowserHandler::OnRenderProcessTerminated(host::BrowserView& /*browser*/, host::Frame& frame,
+                                               host::RendererEnd how, int exit_code,
+                                               const std::string& url) {
+  AssertUiThread();
+  // A dead renderer would leave a dead frame: the user and the controller get the Load Error
+  // page instead, with the engine's generic failure code and what became of the renderer.
+  constexpr int32_t kFailedCode = -2;  // net::ERR_FAILED
+  const char* status = "abnormal";
+  std::string what;
+  switch (how) {
+    case host::RendererEnd::kCrashed:
+      status = "crashed";
+      what = "the page's renderer process crashed";
+      break;
+    case host::RendererEnd::kKilled:
+      status = "killed";
+      what = "the page's renderer process was killed";
+      break;
+    case host::RendererEnd::kAbnormal:
+      what = "the page's renderer process ended with exit code " + std::to_string(exit_code);
+      break;
+  }
+  if (auto page = DecideLoadError(url, "net::ERR_FAILED (" + what + ")", kFailedCode)) {
+    frame.LoadURL(*page);
+  }
+  if (is_main_) Report([&] { return events::RendererGone(status); });
 }
 
 // ---- Download ----

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/engine.h"
+#include "pipe/events.h"
 #include "pipe/target.h"
 #include "policy/hand_off_limiter.h"
 
@@ -29,9 +30,12 @@ class BrowserHandler : public MainHandler,
                        public std::enable_shared_from_this<BrowserHandler> {
  public:
   // `hand_offs` paces own-scheme hand-offs; popups share their opener's, so that no window of
-  // the process gets a pace of its own. A new one is made when none is given.
+  // the process gets a pace of its own. A new one is made when none is given. `events`, when
+  // given, hears what happens (popups pass it on to theirs): everything of the main window,
+  // and the popups and hand-offs of every window.
   BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views, bool is_main,
-                 std::shared_ptr<HandOffLimiter> hand_offs = nullptr);
+                 std::shared_ptr<HandOffLimiter> hand_offs = nullptr,
+                 std::shared_ptr<EventSink> events = nullptr);
   ~BrowserHandler() override;
   BrowserHandler(const BrowserHandler&) = delete;
   BrowserHandler& operator=(const BrowserHandler&) = delete;
@@ -51,6 +55,8 @@ class BrowserHandler : public MainHandler,
 
   // Display
   void OnTitleChange(host::BrowserView& browser, const std::string& title) override;
+  void OnAddressChange(host::BrowserView& browser, const std::string& url) override;
+  void OnWindowStateChange(host::BrowserView& browser, host::WindowState state) override;
 
   // Navigation
   bool OnBeforeBrowse(host::BrowserView& browser, host::Frame& frame, const std::string& url,
@@ -59,6 +65,10 @@ class BrowserHandler : public MainHandler,
   // Load
   void OnLoadError(host::BrowserView& browser, host::Frame& frame, int32_t code,
                    const std::string& text, const std::string& failed_url) override;
+  void OnLoadEnd(host::BrowserView& browser, const std::string& url) override;
+  void OnRenderProcessTerminated(host::BrowserView& browser, host::Frame& frame,
+                                 host::RendererEnd how, int exit_code,
+                                 const std::string& url) override;
 
   // Download
   void OnBeforeDownload(host::BrowserView& browser, const std::string& suggested_name,
@@ -66,6 +76,12 @@ class BrowserHandler : public MainHandler,
 
  private:
   void AssertUiThread() const;
+  // Passes the event `encode()` makes on to the events sink, if there is one, and only then
+  // encodes it.
+  template <typename Encode>
+  void Report(Encode encode) {
+    if (events_) events_->Post(encode());
+  }
 
   host::Engine& engine_;
   PipeThreadControl pipe_;
@@ -75,6 +91,7 @@ class BrowserHandler : public MainHandler,
   const bool use_views_;
   const bool is_main_;
   const std::shared_ptr<HandOffLimiter> hand_offs_;
+  const std::shared_ptr<EventSink> events_;
 };
 
 }  // namespace trb

@@ -56,6 +56,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       cl.url = value;
     } else if (MatchSwitch(arg, "named-pipe", &value)) {
       cl.named_pipe = value;
+    } else if (MatchSwitch(arg, "events-pipe", &value)) {
+      cl.events_pipe = value.empty() ? std::string(kDefaultEventsPipeName) : value;
     } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       cl.engine_args.push_back(arg);
     } else {

@@ -3,6 +3,7 @@
 // switch, e.g. --no-sandbox).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,15 @@ struct CommandLine {
   bool help = false;     // --help: print the usage and start nothing
   bool version = false;  // --version: print the version and start nothing
   bool use_views = false;
-  std::string url;                        // value of --url (read, never decides what is shown)
-  std::string named_pipe;                 // value of --named-pipe, empty when absent
-  std::vector<std::string> toolkit_args;  // argv[0] and the toolkit's own arguments
-  std::vector<std::string> engine_args;   // switches for the engine
+  std::string url;                         // value of --url (read, never decides what is shown)
+  std::string named_pipe;                  // value of --named-pipe, empty when absent
+  std::optional<std::string> events_pipe;  // value of --events-pipe, absent without it
+  std::vector<std::string> toolkit_args;   // argv[0] and the toolkit's own arguments
+  std::vector<std::string> engine_args;    // switches for the engine
 };
+
+// The name the events pipe takes when --events-pipe is given without a value.
+inline constexpr const char* kDefaultEventsPipeName = "trbrowser-events";
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv);
 

@@ -2,6 +2,8 @@
 // ready, and ends the process's browser on a termination signal.
 #pragma once
 
+#include <memory>
+
 #include "app/browser_handler.h"
 #include "app/command_line.h"
 #include "host/engine.h"
@@ -10,7 +12,9 @@ namespace trb {
 
 class HostApp {
  public:
-  HostApp(host::Engine& engine, PipeThreadControl pipe) : engine_(engine), pipe_(std::move(pipe)) {}
+  // `events` (may be null) hears what the browsers do.
+  HostApp(host::Engine& engine, PipeThreadControl pipe, std::shared_ptr<EventSink> events = nullptr)
+      : engine_(engine), pipe_(std::move(pipe)), events_(std::move(events)) {}
 
   // UI thread, once the engine and the loop are ready.
   void OnContextInitialized(const CommandLine& cl);
@@ -22,6 +26,7 @@ class HostApp {
  private:
   host::Engine& engine_;
   PipeThreadControl pipe_;
+  std::shared_ptr<EventSink> events_;
 };
 
 }  // namespace trb

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,9 @@
 #include "app/session_platform.h"
 #include "app/startup_checks.h"
 #include "host/qt/qt_engine.h"
+#include "pipe/event_writer.h"
 #include "pipe/pipe_thread.h"
+#include "pipe/socket_path.h"
 #include "pipe/ui_calls.h"
 
 int main(int argc, char** argv) {
@@ -39,6 +42,13 @@ int main(int argc, char** argv) {
   toolkit_argv.push_back(nullptr);
   int toolkit_argc = static_cast<int>(toolkit_args.size());
 
+  // Connects on a thread of its own, beside the command pipe; what happens before it has
+  // connected waits in its queue.
+  std::shared_ptr<trb::EventWriter> events;
+  if (cl.events_pipe) {
+    events = std::make_shared<trb::EventWriter>(trb::SocketPathCandidates(*cl.events_pipe));
+  }
+
   trb::BeginStartup(cl);
   // The engine's start-up banner is not ours to print; QT_LOGGING_RULES still overrides this.
   QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
@@ -59,7 +69,8 @@ int main(int argc, char** argv) {
   int code = 0;
   {
     trb::host::QtEngine engine;
-    trb::HostApp host(engine, trb::PipeThreadControl{trb::StartPipeThread, trb::StopPipeThread});
+    trb::HostApp host(engine, trb::PipeThreadControl{trb::StartPipeThread, trb::StopPipeThread},
+                      events);
     bool quit_requested = false;
     trb::WatchQuitSignals([&] {
       quit_requested = true;
@@ -75,5 +86,7 @@ int main(int argc, char** argv) {
     // that ended any other way.
     trb::StopPipeThread();
   }
+  // What the last moments reported still goes out, within the writer's short grace.
+  if (events) events->Stop();
   return code == 0 ? 0 : 1;
 }

@@ -24,6 +24,12 @@ struct WindowRect {
   friend bool operator==(const WindowRect&, const WindowRect&) = default;
 };
 
+// How a top-level window stands, as its user sees it. A minimised window is not hidden.
+enum class WindowState { kShown, kHidden, kMinimized };
+
+// How a page's renderer process ended, when it did not end normally.
+enum class RendererEnd { kAbnormal, kCrashed, kKilled };
+
 // A frame of a browser, as handed to a navigation or load-error event.
 class Frame {
  public:
@@ -100,6 +106,11 @@ class BrowserEvents {
   virtual ~BrowserEvents() = default;
   virtual void OnAfterCreated(const std::shared_ptr<BrowserView>& browser) = 0;
   virtual void OnTitleChange(BrowserView& browser, const std::string& title) = 0;
+  // The main frame's committed URL changed (State() already tells the new one).
+  virtual void OnAddressChange(BrowserView& browser, const std::string& url) = 0;
+  // The window was shown, hidden, minimised or restored, by the program or by its user
+  // (State() already tells whether it is hidden).
+  virtual void OnWindowStateChange(BrowserView& browser, WindowState state) = 0;
   // True keeps the browser open.
   virtual bool DoClose(BrowserView& browser) = 0;
   virtual void OnBeforeClose(BrowserView& browser) = 0;
@@ -109,6 +120,12 @@ class BrowserEvents {
   // A failed load, with the engine's net error code and text.
   virtual void OnLoadError(BrowserView& browser, Frame& frame, int32_t code,
                            const std::string& text, const std::string& failed_url) = 0;
+  // The main frame finished loading `url` (an HTTP error page counts as loaded).
+  virtual void OnLoadEnd(BrowserView& browser, const std::string& url) = 0;
+  // The page's renderer process died under `url`, shown in `frame` (the main frame);
+  // `exit_code` is the process's own.
+  virtual void OnRenderProcessTerminated(BrowserView& browser, Frame& frame, RendererEnd how,
+                                         int exit_code, const std::string& url) = 0;
   // A page asked for a new window. The engine opens none of its own.
   virtual void OnBeforePopup(BrowserView& browser, const std::string& target_url) = 0;
   virtual void OnBeforeDownload(BrowserView& browser, const std::string& suggested_name,

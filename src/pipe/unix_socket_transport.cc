@@ -149,8 +149,8 @@ bool PeerIsTrusted(int fd, const std::string& path) {
   const uid_t me = geteuid();
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) {
     std::fprintf(stderr,
-                 "trbrowser: cannot tell which user listens on %s (%s); not using it as the "
-                 "controller's pipe.\n",
+                 "trbrowser: cannot tell which user listens on %s (%s); not connecting to "
+                 "it.\n",
                  path.c_str(), std::strerror(errno));
     return false;
   }
@@ -169,9 +169,12 @@ std::unique_ptr<Transport> MakeUnixSocketTransport(int fd, const StopSignal& sto
   return std::make_unique<UnixSocketTransport>(fd, stop, options);
 }
 
-std::unique_ptr<Transport> ConnectUnixSocket(const std::vector<std::string>& candidates,
-                                             const StopSignal& stop,
-                                             const ConnectOptions& options) {
+int ConnectUnixSocketFd(const std::vector<std::string>& candidates, const StopSignal& stop,
+                        const ConnectOptions& options, ConnectFailure* failure) {
+  auto fail = [failure](ConnectFailure why) {
+    if (failure != nullptr) *failure = why;
+    return -1;
+  };
   std::optional<Clock::time_point> busy_since;
   std::chrono::milliseconds pause{1};
   for (;;) {
@@ -186,22 +189,31 @@ std::unique_ptr<Transport> ConnectUnixSocket(const std::vector<std::string>& can
       if (result == Attempt::kConnected || result == Attempt::kBusy) break;
     }
     if (result == Attempt::kConnected) {
-      if (PeerIsTrusted(fd, *path)) return MakeUnixSocketTransport(fd, stop, options);
+      if (PeerIsTrusted(fd, *path)) return fd;
       close(fd);
-      return nullptr;
+      return fail(ConnectFailure::kRefusedPeer);
     }
-    if (result != Attempt::kBusy) return nullptr;
+    if (result != Attempt::kBusy) return fail(ConnectFailure::kNoListener);
 
     // Busy: nothing tells a client when a slot frees, so retry after short, growing pauses
     // that the stop signal cuts short.
     if (options.on_busy) options.on_busy();
     const auto now = Clock::now();
     if (!busy_since) busy_since = now;
-    if (now - *busy_since >= options.busy_timeout) return nullptr;
+    if (now - *busy_since >= options.busy_timeout) return fail(ConnectFailure::kBusy);
     pollfd stop_fd{stop.fd(), POLLIN, 0};
-    if (poll(&stop_fd, 1, static_cast<int>(pause.count())) > 0) return nullptr;
+    if (poll(&stop_fd, 1, static_cast<int>(pause.count())) > 0) {
+      return fail(ConnectFailure::kStopped);
+    }
     pause = std::min(pause * 2, std::chrono::milliseconds{50});
   }
+}
+
+std::unique_ptr<Transport> ConnectUnixSocket(const std::vector<std::string>& candidates,
+                                             const StopSignal& stop,
+                                             const ConnectOptions& options) {
+  const int fd = ConnectUnixSocketFd(candidates, stop, options);
+  return fd < 0 ? nullptr : MakeUnixSocketTransport(fd, stop, options);
 }
 
 }  // namespace trb

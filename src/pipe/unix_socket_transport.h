@@ -20,6 +20,19 @@ std::unique_ptr<Transport> ConnectUnixSocket(const std::vector<std::string>& can
                                              const StopSignal& stop,
                                              const ConnectOptions& options = {});
 
+// Why ConnectUnixSocketFd made no connection.
+enum class ConnectFailure {
+  kNoListener,   // no candidate has a listener
+  kBusy,         // the listener stayed busy for options.busy_timeout
+  kRefusedPeer,  // the listener runs as another user (already said on stderr)
+  kStopped,      // the stop signal was set while waiting
+};
+
+// What ConnectUnixSocket does, for a caller that drives the socket itself: the connected
+// socket (non-blocking, close-on-exec), or -1 with `failure` set.
+int ConnectUnixSocketFd(const std::vector<std::string>& candidates, const StopSignal& stop,
+                        const ConnectOptions& options = {}, ConnectFailure* failure = nullptr);
+
 // A transport over an already connected stream socket `fd` (taken over and closed by it).
 std::unique_ptr<Transport> MakeUnixSocketTransport(int fd, const StopSignal& stop,
                                                    const ConnectOptions& options = {});

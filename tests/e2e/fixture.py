@@ -7,6 +7,7 @@ private Xvfb with openbox for the test run.
 
 import base64
 import http.server
+import json
 import os
 import re
 import shutil
@@ -243,20 +244,90 @@ class Reader(threading.Thread):
         return b"".join(self.chunks)
 
 
-class Browser:
-    """One trbrowser process with a controller socket it connects to."""
+class Events:
+    """The browser's events socket, controller side: listens before the browser starts, then
+    collects the JSON events it writes, one per line, in a background reader (started by
+    read(); until then nobody reads, as with a controller that has stalled)."""
 
-    def __init__(self, display, extra_args=(), listen=True, env=None, workdir=None):
+    def __init__(self, directory):
+        self.path = os.path.join(directory, "events.sock")
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.listener.bind(self.path)
+        self.listener.listen(1)
+        self.conn = None
+        self.events = []  # every event so far, parsed
+        self.cursor = 0   # wait() looks at events from here on
+        self.ended = False
+        self.changed = threading.Condition()
+
+    def accept(self, timeout=60):
+        self.listener.settimeout(timeout)
+        self.conn, _ = self.listener.accept()
+        return self
+
+    def read(self):
+        threading.Thread(target=self._run, daemon=True).start()
+        return self
+
+    def _run(self):
+        buf = b""
+        while True:
+            try:
+                chunk = self.conn.recv(1 << 16)
+            except OSError:
+                chunk = b""
+            buf += chunk
+            *lines, buf = buf.split(b"\n")
+            with self.changed:
+                # Every line must be JSON: a line that is not fails the test that reads it.
+                self.events += [json.loads(line) for line in lines]
+                self.ended = not chunk
+                self.changed.notify_all()
+            if not chunk:
+                return
+
+    def wait(self, match, timeout=DEFAULT_TIMEOUT, what=None):
+        """The first event from the cursor on for which match(event) holds (a dict matches
+        an event that has all its items); the cursor moves past it."""
+        test = match if callable(match) else lambda e: all(e.get(k) == v for k, v in match.items())
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while True:
+                for i in range(self.cursor, len(self.events)):
+                    if test(self.events[i]):
+                        self.cursor = i + 1
+                        return self.events[i]
+                left = deadline - time.monotonic()
+                if left <= 0 or self.ended:
+                    raise AssertionError("no event %s; events since the last one taken: %r"
+                                         % (what or match, self.events[self.cursor:]))
+                self.changed.wait(left)
+
+    def close(self):
+        for s in (self.conn, self.listener):
+            if s is not None:
+                s.close()
+
+
+class Browser:
+    """One trbrowser process with a controller socket it connects to, and with events=True
+    an events socket too (`self.events`)."""
+
+    def __init__(self, display, extra_args=(), listen=True, env=None, workdir=None,
+                 events=False):
         self.display = display
         self.dir = workdir or tempfile.mkdtemp(prefix="trb-e2e-")
         self.sock_path = os.path.join(self.dir, "ctl.sock")
         self.listener = None
         self.conn = None
+        self.events = Events(self.dir) if events else None
         if listen:
             self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
             self.listener.bind(self.sock_path)
             self.listener.listen(1)
         args = [browser_path(), "--no-sandbox", "--named-pipe=" + self.sock_path]
+        if self.events:
+            args.append("--events-pipe=" + self.events.path)
         args += list(extra_args)
         run_env = display.env()
         run_env.update(env or {})
@@ -268,8 +339,10 @@ class Browser:
     # -- connection
 
     def accept(self, timeout=60):
-        self.listener.settimeout(timeout)
         try:
+            if self.events:
+                self.events.accept(timeout)
+            self.listener.settimeout(timeout)
             self.conn, _ = self.listener.accept()
         except socket.timeout:
             raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
@@ -369,6 +442,8 @@ class Browser:
         for s in (self.conn, self.listener):
             if s is not None:
                 s.close()
+        if self.events:
+            self.events.close()
         self.stderr_file.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 

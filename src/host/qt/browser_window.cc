@@ -9,21 +9,36 @@
 namespace trb::host {
 
 BrowserWindow::BrowserWindow(std::function<void()> on_close_request,
-                             std::function<void(bool)> on_visibility)
+                             std::function<void(WindowState)> on_state)
     : QWidget(nullptr, Qt::Window),
       on_close_request_(std::move(on_close_request)),
-      on_visibility_(std::move(on_visibility)) {}
+      on_state_(std::move(on_state)) {}
 
 // The window system also reports iconified windows as hidden (spontaneous events); those
-// stay visible to the controller, so only the widget's own state counts then.
+// stay visible to the controller, so only the widget's own state counts.
+void BrowserWindow::ReportState() {
+  if (reshowing_) return;  // the hide inside a re-show is no change anyone should see
+  const WindowState state = !isVisible()    ? WindowState::kHidden
+                            : isMinimized() ? WindowState::kMinimized
+                                            : WindowState::kShown;
+  if (state == reported_state_) return;
+  reported_state_ = state;
+  if (on_state_) on_state_(state);
+}
+
 void BrowserWindow::showEvent(QShowEvent* event) {
-  if (on_visibility_) on_visibility_(event->spontaneous() ? !isVisible() : false);
+  ReportState();
   QWidget::showEvent(event);
 }
 
 void BrowserWindow::hideEvent(QHideEvent* event) {
-  if (on_visibility_ && !reshowing_) on_visibility_(event->spontaneous() ? !isVisible() : true);
+  ReportState();
   QWidget::hideEvent(event);
+}
+
+void BrowserWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange) ReportState();
+  QWidget::changeEvent(event);
 }
 
 void BrowserWindow::closeEvent(QCloseEvent* event) {

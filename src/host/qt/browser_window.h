@@ -8,14 +8,16 @@
 #include <functional>
 #include <optional>
 
+#include "host/engine.h"
+
 namespace trb::host {
 
 class BrowserWindow : public QWidget {
   Q_OBJECT
  public:
-  // `on_visibility` hears whether the window is hidden at every change, before the change's
-  // caller goes on.
-  BrowserWindow(std::function<void()> on_close_request, std::function<void(bool)> on_visibility);
+  // `on_state` hears every change of the window's state (shown, hidden, minimised), whoever
+  // made it, before the change's caller goes on.
+  BrowserWindow(std::function<void()> on_close_request, std::function<void(WindowState)> on_state);
 
   // Minimises now, or, while the window manager has not yet put a just-shown window on the
   // screen (it drops the request then), as soon as it has.
@@ -33,14 +35,17 @@ class BrowserWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CheckMapped();
+  void ReportState();
 
   std::function<void()> on_close_request_;
-  std::function<void(bool)> on_visibility_;
-  bool reshowing_ = false;  // the hide inside a re-show is no change anyone should see
+  std::function<void(WindowState)> on_state_;
+  WindowState reported_state_ = WindowState::kHidden;
+  bool reshowing_ = false;  // hiding and showing again after a lost show
   bool minimize_when_exposed_ = false;
   bool filter_installed_ = false;
   int map_checks_left_ = 0;

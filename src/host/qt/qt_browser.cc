@@ -83,7 +83,11 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
       [weak] {
         if (auto self = weak.lock()) self->Close();
       },
-      [state = state_](bool hidden) { state->set_hidden(hidden); });
+      [weak, state = state_](WindowState window_state) {
+        state->set_hidden(window_state == WindowState::kHidden);
+        auto self = weak.lock();
+        if (self && !self->closed_) self->events_->OnWindowStateChange(*self, window_state);
+      });
   window_->setWindowTitle(ToQString(window_spec.title));
   window_->resize(1024, 768);
   auto* layout = new QVBoxLayout(window_);
@@ -100,8 +104,11 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
                    [this](const QString& title) {
                      if (!closed_) events_->OnTitleChange(*this, ToUtf8(title));
                    });
-  QObject::connect(page_, &QWebEnginePage::urlChanged, context_.get(),
-                   [this](const QUrl& u) { state_->set_url(ToUtf8(u)); });
+  QObject::connect(page_, &QWebEnginePage::urlChanged, context_.get(), [this](const QUrl& u) {
+    std::string url = ToUtf8(u);
+    state_->set_url(url);
+    if (!closed_) events_->OnAddressChange(*this, url);
+  });
   QObject::connect(page_, &QWebEnginePage::loadingChanged, context_.get(),
                    [this](const QWebEngineLoadingInfo& info) { OnLoadingChanged(info); });
   QObject::connect(page_, &QWebEnginePage::renderProcessTerminated, context_.get(),
@@ -196,10 +203,16 @@ bool QtBrowser::OnNavigation(const QUrl& url, bool main_frame, bool redirect) {
 }
 
 void QtBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
-  if (closed_ || info.status() != QWebEngineLoadingInfo::LoadFailedStatus) return;
+  if (closed_) return;
+  if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
+    events_->OnLoadEnd(*this, ToUtf8(info.url()));
+    return;
+  }
+  if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus) return;
   // HTTP statuses (404 and the like) are pages, not failed loads.
   if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain ||
       info.errorDomain() == QWebEngineLoadingInfo::NoErrorDomain) {
+    events_->OnLoadEnd(*this, ToUtf8(info.url()));
     return;
   }
   MainFrame frame(page_);  // the engine reports failures of the main frame only
@@ -209,23 +222,13 @@ void QtBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
 
 void QtBrowser::OnRendererGone(int status, int exit_code) {
   if (closed_ || status == QWebEnginePage::NormalTerminationStatus) return;
-  // The engine reports no load error for a dead renderer and would leave a dead frame; the
-  // controller and the user get the Load Error page instead, with the engine's generic
-  // failure code and what became of the renderer.
-  std::string what;
-  switch (status) {
-    case QWebEnginePage::CrashedTerminationStatus:
-      what = "the page's renderer process crashed";
-      break;
-    case QWebEnginePage::KilledTerminationStatus:
-      what = "the page's renderer process was killed";
-      break;
-    default:
-      what = "the page's renderer process ended with exit code " + std::to_string(exit_code);
-  }
+  RendererEnd how = RendererEnd::kAbnormal;
+  if (status == QWebEnginePage::CrashedTerminationStatus) how = RendererEnd::kCrashed;
+  if (status == QWebEnginePage::KilledTerminationStatus) how = RendererEnd::kKilled;
+  // The engine reports no load error for a dead renderer and would leave a dead frame: the
+  // handler decides what shows instead.
   MainFrame frame(page_);
-  events_->OnLoadError(*this, frame, kRendererGoneCode, "net::ERR_FAILED (" + what + ")",
-                       ToUtf8(page_->url()));
+  events_->OnRenderProcessTerminated(*this, frame, how, exit_code, ToUtf8(page_->url()));
 }
 
 void QtBrowser::OnNewWindow(QWebEngineNewWindowRequest& request) {

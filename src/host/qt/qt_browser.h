@@ -71,8 +71,6 @@ class QtBrowser : public BrowserView,
   void OnNewWindow(QWebEngineNewWindowRequest& request);
   // `status` is a QWebEnginePage::RenderProcessTerminationStatus.
   void OnRendererGone(int status, int exit_code);
-  // net::ERR_FAILED, the engine's code for a failure without a more specific one.
-  static constexpr int32_t kRendererGoneCode = -2;
   void ShowRestored(bool topmost);
   QRect ApplyRect(const WindowRect& rect);  // returns the geometry it set
 
