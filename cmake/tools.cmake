@@ -8,9 +8,11 @@ add_library(trbctl_core STATIC
   ${TRB_TOOLS_DIR}/tools/browser_process.cc
   ${TRB_TOOLS_DIR}/tools/signals.cc
   ${TRB_TOOLS_DIR}/tools/session.cc
+  ${TRB_TOOLS_DIR}/tools/event_stream.cc
 )
 target_include_directories(trbctl_core PUBLIC ${TRB_TOOLS_DIR}/tools)
 target_link_libraries(trbctl_core PUBLIC trb_pipe PRIVATE trb_version)
+target_link_libraries(trbctl_core PRIVATE nlohmann_json::nlohmann_json)
 
 add_executable(trbrowserctl ${TRB_TOOLS_DIR}/tools/main.cc)
 target_link_libraries(trbrowserctl PRIVATE trbctl_core)

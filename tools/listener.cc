@@ -53,6 +53,13 @@ PathState ProbeSocketPath(const std::string& path) {
   return PathState::kError;
 }
 
+bool PeerIsOwnUser(int fd) {
+  ucred peer = {};
+  socklen_t size = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return false;
+  return peer.uid == getuid() || peer.uid == 0;
+}
+
 int ListenAt(const std::string& path, std::string& error) {
   sockaddr_un address;
   if (!FillAddress(path, address)) {

@@ -19,6 +19,9 @@ enum class PathState {
 };
 PathState ProbeSocketPath(const std::string& path);
 
+// True when the peer of the connected socket `fd` runs as this user (or as root).
+bool PeerIsOwnUser(int fd);
+
 // Creates the listening socket at `path` with mode 0600, removing a stale socket first.
 // Returns the descriptor, or -1 with `error` set to one line for stderr.
 int ListenAt(const std::string& path, std::string& error);

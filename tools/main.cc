@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "browser_process.h"
+#include "event_stream.h"
 #include "exit_codes.h"
 #include "listener.h"
 #include "options.h"
@@ -24,14 +26,6 @@ namespace {
 
 void Complain(const std::string& message) {
   std::fprintf(stderr, "trbrowserctl: %s\n", message.c_str());
-}
-
-// True when the peer runs as this user (or as root): the socket is the user's own.
-bool PeerIsTrusted(int fd) {
-  ucred peer = {};
-  socklen_t size = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return false;
-  return peer.uid == getuid() || peer.uid == 0;
 }
 
 // Waits for the browser to connect. Returns the connection, or -1 with `code` set.
@@ -71,7 +65,7 @@ int AcceptConnection(int listen_fd, const std::string& path, const Options& opti
     if (fds[0].revents == 0) continue;
     int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    if (PeerIsTrusted(fd)) return fd;
+    if (PeerIsOwnUser(fd)) return fd;
     Complain("refused a connection from another user");
     close(fd);
   }
@@ -111,9 +105,35 @@ int Main(int argc, char** argv) {
     return kExitSocket;
   }
 
+  // The events socket, beside the command socket, when the session needs the events.
+  std::unique_ptr<EventStream> events;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> events_file(nullptr, &std::fclose);
+  const std::string events_path = path + "-events";
+  if (options.wants_events()) {
+    if (!options.events_file.empty()) {
+      events_file.reset(std::fopen(options.events_file.c_str(), "w"));
+      if (!events_file) {
+        Complain("cannot write the events to " + options.events_file + ": " + std::strerror(errno));
+        close(listen_fd);
+        unlink(path.c_str());
+        return kExitUsage;
+      }
+    }
+    const int events_fd = ListenAt(events_path, error);
+    if (events_fd < 0) {
+      Complain(error);
+      close(listen_fd);
+      unlink(path.c_str());
+      return kExitSocket;
+    }
+    std::FILE* print = !options.print_events ? nullptr : events_file ? events_file.get() : stderr;
+    events = std::make_unique<EventStream>(events_fd, events_path, print);
+  }
+
   BrowserProcess browser;
   if (!options.no_launch) {
     std::vector<std::string> browser_args = {"--named-pipe=" + path};
+    if (events) browser_args.push_back("--events-pipe=" + events_path);
     browser_args.insert(browser_args.end(), options.browser_switches.begin(),
                         options.browser_switches.end());
     std::string program = options.browser.empty() ? DefaultBrowserPath() : options.browser;
@@ -137,7 +157,16 @@ int Main(int argc, char** argv) {
     StopBrowser(browser);
     return code;
   }
-  Session session(options, launched, fd);
+  if (events) {
+    // A browser with events has connected them by now (it does so before its commands).
+    events->ServicePending();
+    if (!events->connected() && options.print_events) {
+      Complain("the browser did not connect to the events socket " + events_path +
+               (options.no_launch ? " (start it with --events-pipe=" + events_path + ")" : "") +
+               "; no events so far");
+    }
+  }
+  Session session(options, launched, fd, events.get());
   return session.Run();
 }
 

@@ -1,7 +1,9 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 namespace trbctl {
 
@@ -16,6 +18,8 @@ the browser's replies on stdout, one per line. Without -c, commands come from st
   --timeout SECONDS  limit for each wait (default 30)
   -c CMD             send CMD (repeatable, in order; ';' separates several commands)
   --wait-url PREFIX  poll GETURL until the URL starts with PREFIX
+  --wait-load PREFIX wait for the browser's load event of a URL starting with PREFIX
+  --events[=FILE]    print the browser's events (JSON lines) on stderr, or in FILE
   -h, --help         print this help and exit
   --version          print the version and exit
 Everything after the options (or after "--") is passed to the browser.
@@ -37,6 +41,12 @@ bool ParseSeconds(const std::string& text, double& out) {
 }
 
 }  // namespace
+
+bool Options::wants_events() const {
+  if (print_events) return true;
+  return std::any_of(steps.begin(), steps.end(),
+                     [](const Step& step) { return std::holds_alternative<WaitLoadStep>(step); });
+}
 
 std::variant<Options, std::string> ParseOptions(const std::vector<std::string>& args) {
   Options options;
@@ -84,6 +94,16 @@ std::variant<Options, std::string> ParseOptions(const std::vector<std::string>& 
     } else if ((got = value_of("--wait-url", value)) != 0) {
       if (got < 0) return "--wait-url needs a URL prefix";
       options.steps.push_back(WaitUrlStep{value});
+    } else if ((got = value_of("--wait-load", value)) != 0) {
+      if (got < 0) return "--wait-load needs a URL prefix";
+      options.steps.push_back(WaitLoadStep{value});
+    } else if (arg == "--events") {
+      options.print_events = true;
+      options.events_file.clear();
+    } else if (arg.rfind("--events=", 0) == 0) {
+      options.print_events = true;
+      options.events_file = arg.substr(std::string_view("--events=").size());
+      if (options.events_file.empty()) return "--events= needs a file name (or use --events)";
     } else if ((got = value_of("-c", value)) != 0 || (got = value_of("--command", value)) != 0) {
       if (got < 0) return "-c needs a command";
       options.steps.push_back(CommandStep{value});

@@ -15,7 +15,10 @@ struct CommandStep {
 struct WaitUrlStep {
   std::string prefix;
 };
-using Step = std::variant<CommandStep, WaitUrlStep>;
+struct WaitLoadStep {
+  std::string prefix;
+};
+using Step = std::variant<CommandStep, WaitUrlStep, WaitLoadStep>;
 
 struct Options {
   std::string pipe;     // --pipe; empty means the default name
@@ -24,9 +27,14 @@ struct Options {
   double timeout_seconds = 30;
   std::vector<Step> steps;
   bool has_commands = false;  // any -c given: stdin is not read
+  bool print_events = false;  // --events: each event on stderr, or in events_file
+  std::string events_file;
   std::vector<std::string> browser_switches;
   bool help = false;
   bool version = false;
+
+  // The session needs the browser's events: printed, or waited for.
+  bool wants_events() const;
 };
 
 // Parses argv (without argv[0]). On failure returns the message for stderr.

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -63,8 +64,8 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-Session::Session(const Options& options, BrowserProcess* browser, int fd)
-    : options_(options), browser_(browser), fd_(fd) {}
+Session::Session(const Options& options, BrowserProcess* browser, int fd, EventStream* events)
+    : options_(options), browser_(browser), fd_(fd), events_(events) {}
 
 Session::~Session() {
   if (fd_ >= 0) close(fd_);
@@ -78,9 +79,14 @@ Session::Clock::time_point Session::Deadline() const {
 int Session::Run() {
   for (const Step& step : options_.steps) {
     if (InterruptCount() > 0) return Quit();
-    Result result = std::holds_alternative<CommandStep>(step)
-                        ? RunText(std::get<CommandStep>(step).text)
-                        : WaitUrl(std::get<WaitUrlStep>(step).prefix);
+    Result result;
+    if (const auto* command = std::get_if<CommandStep>(&step)) {
+      result = RunText(command->text);
+    } else if (const auto* wait_url = std::get_if<WaitUrlStep>(&step)) {
+      result = WaitUrl(wait_url->prefix);
+    } else {
+      result = WaitLoad(std::get<WaitLoadStep>(step).prefix);
+    }
     if (result) return *result;
   }
   if (!options_.has_commands) {
@@ -133,6 +139,35 @@ Session::Result Session::AwaitReply(const Plan& plan, std::string_view piece, st
                                            "; raise --timeout if the browser is busy");
       case ReadStatus::kInterrupted:
         return Abort();
+      case ReadStatus::kEvents:
+        break;
+    }
+  }
+}
+
+Session::Result Session::WaitLoad(const std::string& prefix) {
+  // Without events (a browser that has none, or they have ended) the URL is polled instead.
+  if (events_ == nullptr || !events_->connected()) return WaitUrl(prefix);
+  Clock::time_point deadline = Deadline();
+  while (true) {
+    if (events_->TakeLoad(prefix)) return std::nullopt;
+    if (events_->ended()) return WaitUrl(prefix);
+    if (InterruptCount() > 0) return Quit();
+    if (Clock::now() >= deadline) {
+      Complain("no page starting with \"" + Printable(prefix) + "\" finished loading within " +
+               FormatSeconds(options_.timeout_seconds));
+      int code = Quit();
+      return code == kExitOk ? kExitWaitUrlTimeout : code;
+    }
+    switch (ReadMore(deadline, 1, /*until_events=*/true)) {
+      case ReadStatus::kTimeout:
+      case ReadStatus::kEvents:
+        break;
+      case ReadStatus::kInterrupted:
+        return Quit();
+      case ReadStatus::kData:
+      case ReadStatus::kEof:
+        return Finish(false);  // nothing was asked: the browser is closing
     }
   }
 }
@@ -162,6 +197,8 @@ Session::Result Session::WaitUrl(const std::string& prefix) {
       case ReadStatus::kData:
       case ReadStatus::kEof:
         return Finish(false);  // nothing was asked: the browser is closing
+      case ReadStatus::kEvents:
+        break;
     }
   }
 }
@@ -185,9 +222,13 @@ Session::Result Session::RunStdin() {
     }
     if (eof) return std::nullopt;
 
-    pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0}, {fd_, POLLIN, 0}, {SignalFd(), POLLIN, 0}};
-    if (poll(fds, 3, -1) < 0 && errno != EINTR) return Fail(kExitConnectionLost, "poll failed");
+    pollfd fds[4] = {{STDIN_FILENO, POLLIN, 0},
+                     {fd_, POLLIN, 0},
+                     {SignalFd(), POLLIN, 0},
+                     {events_ != nullptr ? events_->fd() : -1, POLLIN, 0}};
+    if (poll(fds, 4, -1) < 0 && errno != EINTR) return Fail(kExitConnectionLost, "poll failed");
     DrainSignals();
+    if (fds[3].revents != 0) events_->Service();
     if (InterruptCount() > 0) return Quit();
     if (fds[1].revents != 0) return Finish(false);  // unasked bytes or a closed connection
     if (fds[0].revents != 0) {
@@ -220,6 +261,8 @@ int Session::Finish(bool quit_sent) {
                                            (quit_sent ? " after QUIT" : ""));
       case ReadStatus::kInterrupted:
         return Abort();
+      case ReadStatus::kEvents:
+        continue;
     }
     break;
   }
@@ -237,8 +280,21 @@ int Session::Finish(bool quit_sent) {
 int Session::EndBrowser() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  if (browser_ == nullptr) return kExitOk;
-  if (browser_->WaitExit(options_.timeout_seconds)) return browser_->exit_code();
+  // The browser's last events (its window going, ...) are written as it exits.
+  auto drain_events = [this](double seconds) {
+    if (events_ != nullptr) {
+      events_->DrainUntilClosed(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(seconds)));
+    }
+  };
+  if (browser_ == nullptr) {
+    drain_events(std::min(options_.timeout_seconds, kKillGraceSeconds));
+    return kExitOk;
+  }
+  if (browser_->WaitExit(options_.timeout_seconds)) {
+    drain_events(kKillGraceSeconds);
+    return browser_->exit_code();
+  }
   Complain("the browser did not exit within " + FormatSeconds(options_.timeout_seconds) +
            " after the session; killing it");
   browser_->Kill(SIGTERM);
@@ -283,16 +339,21 @@ bool Session::Send(std::string_view bytes) {
   return true;
 }
 
-Session::ReadStatus Session::ReadMore(Clock::time_point deadline, int abort_at) {
+Session::ReadStatus Session::ReadMore(Clock::time_point deadline, int abort_at, bool until_events) {
   while (true) {
     if (InterruptCount() >= abort_at) return ReadStatus::kInterrupted;
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return ReadStatus::kTimeout;
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {SignalFd(), POLLIN, 0}};
-    int ready = poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000 * 60)));
+    pollfd fds[3] = {
+        {fd_, POLLIN, 0}, {SignalFd(), POLLIN, 0}, {events_ ? events_->fd() : -1, POLLIN, 0}};
+    int ready = poll(fds, 3, static_cast<int>(std::min<long long>(left, 1000 * 60)));
     if (ready < 0 && errno != EINTR) return ReadStatus::kEof;
     DrainSignals();
+    if (ready > 0 && fds[2].revents != 0) {
+      events_->Service();
+      if (until_events) return ReadStatus::kEvents;
+    }
     if (ready <= 0 || fds[0].revents == 0) continue;
     char chunk[4096];
     ssize_t n = recv(fd_, chunk, sizeof chunk, 0);

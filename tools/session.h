@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "browser_process.h"
+#include "event_stream.h"
 #include "options.h"
 #include "reply_plan.h"
 
@@ -16,8 +17,9 @@ namespace trbctl {
 
 class Session {
  public:
-  // `browser` is null with --no-launch. The session owns `fd` from here on.
-  Session(const Options& options, BrowserProcess* browser, int fd);
+  // `browser` is null with --no-launch; `events` is null when the session needs no events.
+  // The session owns `fd` from here on.
+  Session(const Options& options, BrowserProcess* browser, int fd, EventStream* events = nullptr);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -30,11 +32,12 @@ class Session {
   using Clock = std::chrono::steady_clock;
   // Set when the session is over: the tool's exit code.
   using Result = std::optional<int>;
-  enum class ReadStatus { kData, kEof, kTimeout, kInterrupted };
+  enum class ReadStatus { kData, kEof, kTimeout, kInterrupted, kEvents };
 
   Result RunText(std::string_view text);
   Result RunPiece(std::string_view piece);
   Result WaitUrl(const std::string& prefix);
+  Result WaitLoad(const std::string& prefix);
   Result RunStdin();
 
   Result AwaitReply(const Plan& plan, std::string_view piece, std::string& reply);
@@ -46,13 +49,15 @@ class Session {
 
   bool Send(std::string_view bytes);
   // Waits until bytes arrive (appended to buffer_), the connection ends, the deadline
-  // passes, or InterruptCount() reaches `abort_at`.
-  ReadStatus ReadMore(Clock::time_point deadline, int abort_at);
+  // passes, or InterruptCount() reaches `abort_at`. Events that arrive meanwhile are taken
+  // in; with `until_events`, their arrival ends the wait too.
+  ReadStatus ReadMore(Clock::time_point deadline, int abort_at, bool until_events = false);
   Clock::time_point Deadline() const;
 
   const Options& options_;
   BrowserProcess* browser_;
   int fd_;
+  EventStream* events_;
   ReplyBuffer buffer_;
 };
 

@@ -4,7 +4,9 @@
 It connects to the socket given by --named-pipe=PATH like the browser does, speaks the
 command language well enough for the tool (LOAD, GETURL, ISHIDDEN, HIDE/SHOW, QUIT, syntax
 errors) and misbehaves on request. FAKE_MODE picks the behaviour; FAKE_LOG names a file
-that receives everything read from the socket plus a few facts, as JSON, at the end.
+that receives everything read from the socket plus a few facts, as JSON, at the end. With
+FAKE_EVENTS=1 it also connects to --events-pipe=PATH and writes a load event for each LOAD;
+otherwise it ignores that switch, like a browser without events.
 """
 import json
 import os
@@ -42,6 +44,13 @@ def main():
     if mode == "exit-early":
         sys.exit(1)
     log["mode"] = oct(stat.S_IMODE(os.stat(path).st_mode))
+    events = None
+    if os.environ.get("FAKE_EVENTS") == "1":
+        events_path = next(a.split("=", 1)[1] for a in sys.argv[1:]
+                           if a.startswith("--events-pipe="))
+        events = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        events.connect(events_path)
+        events.sendall(b'{"event":"title","title":"fake \\"quoted\\""}\n')
     sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     sock.connect(path)
     url = os.environ.get("FAKE_START_URL", "")
@@ -87,6 +96,9 @@ def main():
                     reply("HELLO")
                 elif word == "LOAD":
                     loaded = tokens[1]
+                    if events:
+                        events.sendall(json.dumps({"event": "load", "url": loaded}).encode()
+                                       + b"\n")
                 elif word == "HIDE":
                     hidden = True
                 elif word in ("SHOW", "SHOWTOPMOST", "MINIMIZE"):

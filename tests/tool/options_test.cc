@@ -40,6 +40,22 @@ TEST(ToolOptions, StepsKeepCommandLineOrder) {
   EXPECT_TRUE(o.has_commands);
 }
 
+TEST(ToolOptions, EventsOnStderrOrInAFileAndWaitLoad) {
+  Options quiet = Parse({"-c", "SHOW"});
+  EXPECT_FALSE(quiet.wants_events());
+  Options o = Parse({"--events", "--wait-load", "http://a/", "--wait-load=http://b/"});
+  EXPECT_TRUE(o.print_events);
+  EXPECT_EQ(o.events_file, "");
+  ASSERT_EQ(o.steps.size(), 2u);
+  EXPECT_EQ(std::get<WaitLoadStep>(o.steps[1]).prefix, "http://b/");
+  EXPECT_TRUE(o.wants_events());
+  Options file = Parse({"--events=/tmp/e.jsonl"});
+  EXPECT_EQ(file.events_file, "/tmp/e.jsonl");
+  Options waiting = Parse({"--wait-load", "http://a/"});
+  EXPECT_FALSE(waiting.print_events);
+  EXPECT_TRUE(waiting.wants_events());
+}
+
 TEST(ToolOptions, WaitUrlAloneStillReadsStdin) {
   Options o = Parse({"--wait-url", "http://"});
   EXPECT_FALSE(o.has_commands);
@@ -89,6 +105,8 @@ TEST(ToolOptions, Errors) {
       {"--timeout", "inf"},
       {"-c"},
       {"--wait-url"},
+      {"--wait-load"},
+      {"--events="},
       {"-x"},
   };
   for (const auto& args : cases) {

@@ -1,4 +1,5 @@
 """trbrowserctl driving the real trbrowser under Xvfb + openbox, against loopback pages."""
+import json
 import os
 import signal
 import subprocess
@@ -64,6 +65,24 @@ class ToolAgainstBrowser(unittest.TestCase):
         self.assertEqual(len(lines), 2, result.stdout)
         self.assertTrue(lines[0].startswith("GETURL data:text/html;base64,"), lines[0])
         self.assertRegex(lines[1], GEOMETRY)
+
+    def test_wait_load_with_the_events_in_a_file(self):
+        url = e2e_support.server.url("/hello")
+        with tempfile.TemporaryDirectory() as out:
+            events = os.path.join(out, "events.jsonl")
+            result = subprocess.run(
+                self.tool_args("-c", "LOAD " + url, "--wait-load", url, "-c", "GETURL",
+                               "--events=" + events),
+                capture_output=True, text=True, env=self.env, timeout=300)
+            with open(events) as f:
+                got = [json.loads(line) for line in f]
+        self.assertEqual(result.returncode, 0, result.stderr)
+        # Loaded means committed: GETURL already shows the page.
+        self.assertEqual(result.stdout.splitlines()[0], "GETURL " + url, result.stdout)
+        self.assertIn({"event": "url", "url": url}, got)
+        self.assertIn({"event": "load", "url": url}, got)
+        self.assertLess(got.index({"event": "url", "url": url}),
+                        got.index({"event": "load", "url": url}))
 
     def test_interrupt_ends_the_session_cleanly(self):
         url = e2e_support.server.url("/hello")

@@ -208,6 +208,40 @@ class ToolEdgeCases(unittest.TestCase):
         self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
         self.assertNotIn("SHOW;", self.fake_log()["received"])
 
+    # --- --wait-load and --events ---------------------------------------------------------
+
+    def test_wait_load_takes_the_load_event_and_prints_events(self):
+        # GETURL never shows the page here: only the event can end the wait.
+        events = os.path.join(self.dir, "events.jsonl")
+        result = self.run_tool("-c", "LOAD http://127.0.0.1/done", "--wait-load",
+                               "http://127.0.0.1/do", "-c", "ISHIDDEN", "--events=" + events,
+                               env={"FAKE_EVENTS": "1", "FAKE_STALE_GETURLS": "1000"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, "ISHIDDEN 1\nGEOMETRY 10 20 610 820\n")
+        self.assertEqual(self.fake_log()["received"],
+                         "LOAD http://127.0.0.1/done;ISHIDDEN;QUIT;")
+        self.assertIn("--events-pipe=" + self.sock + "-events", self.fake_log()["argv"])
+        with open(events) as f:
+            self.assertEqual([json.loads(line) for line in f],
+                             [{"event": "title", "title": 'fake "quoted"'},
+                              {"event": "load", "url": "http://127.0.0.1/done"}])
+
+    def test_wait_load_polls_a_browser_without_events(self):
+        result = self.run_tool("-c", "LOAD http://127.0.0.1/done", "--wait-load",
+                               "http://127.0.0.1/do", "-c", "GETURL",
+                               env={"FAKE_STALE_GETURLS": "3", "FAKE_START_URL": "data:x"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout, "GETURL http://127.0.0.1/done\nGEOMETRY 10 20 610 820\n")
+        self.assertGreaterEqual(self.fake_log()["received"].count("GETURL;"), 5)
+
+    def test_wait_load_timeout(self):
+        result = self.run_tool("--wait-load", "http://127.0.0.1/never", "-c", "SHOW",
+                               env={"FAKE_EVENTS": "1"}, timeout=1)
+        self.assertEqual(result.returncode, EXIT_WAIT_URL, result.stderr)
+        self.assert_one_line_error(result)
+        self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
+        self.assertEqual(self.fake_log()["received"], "QUIT;")
+
     # --- signals -------------------------------------------------------------------------
 
     def test_sigint_ends_the_session_with_quit(self):
