@@ -3,14 +3,16 @@
 //
 //   node controller.js URL [BROWSER [BROWSER SWITCHES...]]
 //
-// Creates the socket, starts the browser connected to it, loads URL, waits until GETURL
-// reports it, prints the GETURL reply and the final GEOMETRY report, and quits.
+// Creates the command socket and the events socket, starts the browser connected to both,
+// loads URL, waits for the browser's "load" event for it, prints the GETURL reply and the
+// final GEOMETRY report, and quits.
 'use strict';
 const net = require('net');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const crypto = require('crypto');
+const readline = require('readline');
 const { spawn } = require('child_process');
 
 const TIMEOUT_MS = 30000;
@@ -52,19 +54,31 @@ async function getUrl(conn) {
   return reply.slice('GETURL '.length);
 }
 
-async function session(conn) {
+// Resolves once the browser reports that a page starting with `prefix` has loaded. Events
+// are JSON objects, one per line, pushed as they happen: no polling.
+function loadEvent(events, prefix) {
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error('page did not load')), TIMEOUT_MS);
+    const onEvent = (line) => {
+      const event = JSON.parse(line);
+      if (event.event === 'load' && event.url.startsWith(prefix)) {
+        clearTimeout(timer);
+        events.off('line', onEvent);
+        resolve();
+      }
+    };
+    events.on('line', onEvent);
+  });
+}
+
+async function session(conn, events) {
   conn.on('data', (chunk) => { pending = Buffer.concat([pending, chunk]); wake(); });
   conn.on('end', () => { closed = true; wake(); });
 
+  const loaded = loadEvent(events, url);
   send(conn, 'LOAD ' + url);
-  const deadline = Date.now() + TIMEOUT_MS;
-  let current = await getUrl(conn);
-  while (!current.startsWith(url)) { // GETURL reports the committed page
-    if (Date.now() > deadline) throw new Error('page did not load; at ' + current);
-    await new Promise((resolve) => setTimeout(resolve, 100));
-    current = await getUrl(conn);
-  }
-  console.log('GETURL ' + current);
+  await loaded;
+  console.log('GETURL ' + (await getUrl(conn))); // loaded means committed: GETURL shows it
 
   // QUIT: the browser writes its final report and closes the connection.
   send(conn, 'QUIT');
@@ -74,28 +88,40 @@ async function session(conn) {
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'trb-'));
 const socketPath = path.join(dir, 'trbrowser.sock');
-const server = net.createServer({ allowHalfOpen: false });
-server.maxConnections = 1;
-const oldMask = process.umask(0o177); // the socket is for this user only
-server.listen(socketPath, () => {
+const eventsPath = path.join(dir, 'events.sock');
+
+// Listens at `where` for the browser's one connection to it; resolves, once listening, with
+// { connection }, a promise of that connection.
+function listenOnce(where) {
+  const server = net.createServer({ allowHalfOpen: false });
+  server.maxConnections = 1;
+  const connection = new Promise((resolve) => server.once('connection', (c) => {
+    server.close();
+    resolve(c);
+  }));
+  return new Promise((resolve) => server.listen(where, () => resolve({ connection })));
+}
+
+(async () => {
+  const oldMask = process.umask(0o177); // the sockets are for this user only
+  const commands = await listenOnce(socketPath);
+  const events = await listenOnce(eventsPath);
   process.umask(oldMask);
   // The browser's own output goes to stderr, so stdout carries the replies only.
-  const child = spawn(browser, ['--named-pipe=' + socketPath, ...switches],
-                      { stdio: ['ignore', 2, 2] });
+  const child = spawn(browser, ['--named-pipe=' + socketPath, '--events-pipe=' + eventsPath,
+                                ...switches], { stdio: ['ignore', 2, 2] });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve(code)));
   const timer = setTimeout(() => { console.error('browser did not connect'); process.exit(1); },
                            TIMEOUT_MS);
-  server.once('connection', async (conn) => {
-    clearTimeout(timer);
-    server.close();
-    fs.rmSync(dir, { recursive: true, force: true });
-    try {
-      await session(conn);
-    } catch (err) {
-      console.error(err.message);
-      child.kill();
-      process.exit(1);
-    }
-    process.exitCode = await exited;
-  });
-});
+  const [conn, eventsConn] = await Promise.all([commands.connection, events.connection]);
+  clearTimeout(timer);
+  fs.rmSync(dir, { recursive: true, force: true });
+  try {
+    await session(conn, readline.createInterface({ input: eventsConn }));
+  } catch (err) {
+    console.error(err.message);
+    child.kill();
+    process.exit(1);
+  }
+  process.exitCode = await exited;
+})();

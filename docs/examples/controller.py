@@ -3,16 +3,17 @@
 
     python3 controller.py URL [BROWSER [BROWSER SWITCHES...]]
 
-Creates the socket, starts the browser connected to it, loads URL, waits until GETURL
-reports it, prints the GETURL reply and the final GEOMETRY report, and quits.
+Creates the command socket and the events socket, starts the browser connected to both,
+loads URL, waits for the browser's "load" event for it, prints the GETURL reply and the
+final GEOMETRY report, and quits.
 """
+import json
 import os
 import secrets
 import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 TIMEOUT = 30.0
 
@@ -45,6 +46,14 @@ class Controller:
         assert reply.startswith(b"GETURL "), reply
         return reply[len("GETURL "):].decode()
 
+    def wait_load(self, events, url):
+        # Events are JSON objects, one per line, pushed as they happen: no polling.
+        for line in events:
+            event = json.loads(line)
+            if event["event"] == "load" and event["url"].startswith(url):
+                return
+        raise ConnectionError("the events ended before %s had loaded" % url)
+
     def quit(self):
         # QUIT: the browser writes its final report and closes the connection.
         self.send("QUIT")
@@ -62,31 +71,35 @@ def main():
     switches = sys.argv[3:]
 
     workdir = tempfile.mkdtemp()
-    path = os.path.join(workdir, "trbrowser.sock")
-    old_mask = os.umask(0o177)  # the socket is for this user only
-    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    listener.bind(path)
+    paths = [os.path.join(workdir, name) for name in ("trbrowser.sock", "events.sock")]
+    old_mask = os.umask(0o177)  # the sockets are for this user only
+    listeners = []
+    for path in paths:
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        listener.bind(path)
+        listener.listen(1)
+        listener.settimeout(TIMEOUT)
+        listeners.append(listener)
     os.umask(old_mask)
-    listener.listen(1)
 
     # The browser's own output goes to stderr, so stdout carries the replies only.
-    proc = subprocess.Popen([browser, "--named-pipe=" + path, *switches], stdout=sys.stderr)
-    listener.settimeout(TIMEOUT)
-    conn, _ = listener.accept()
-    listener.close()
-    os.unlink(path)
+    proc = subprocess.Popen([browser, "--named-pipe=" + paths[0], "--events-pipe=" + paths[1],
+                             *switches], stdout=sys.stderr)
+    conn, events_conn = (listener.accept()[0] for listener in listeners)
+    for listener, path in zip(listeners, paths):
+        listener.close()
+        os.unlink(path)
     os.rmdir(workdir)
+    events_conn.settimeout(TIMEOUT)
+    events = events_conn.makefile("rb")
 
     ctl = Controller(conn)
     ctl.send("LOAD " + url)
-    deadline = time.monotonic() + TIMEOUT
-    while not (current := ctl.geturl()).startswith(url):  # GETURL reports the committed page
-        if time.monotonic() > deadline:
-            sys.exit("page did not load; the browser is at " + current)
-        time.sleep(0.1)
-    print("GETURL " + current)
+    ctl.wait_load(events, url)
+    print("GETURL " + ctl.geturl())  # loaded means committed: GETURL shows the page
     print(ctl.quit())
     conn.close()
+    events_conn.close()
     return proc.wait(timeout=TIMEOUT)
 
 
