@@ -256,6 +256,7 @@ class Events:
         self.listener.listen(1)
         self.conn = None
         self.events = []  # every event so far, parsed
+        self.arrivals = []  # time.perf_counter() when each event had arrived
         self.cursor = 0   # wait() looks at events from here on
         self.ended = False
         self.changed = threading.Condition()
@@ -276,11 +277,13 @@ class Events:
                 chunk = self.conn.recv(1 << 16)
             except OSError:
                 chunk = b""
+            now = time.perf_counter()
             buf += chunk
             *lines, buf = buf.split(b"\n")
             with self.changed:
                 # Every line must be JSON: a line that is not fails the test that reads it.
                 self.events += [json.loads(line) for line in lines]
+                self.arrivals += [now] * len(lines)
                 self.ended = not chunk
                 self.changed.notify_all()
             if not chunk:
