@@ -154,21 +154,10 @@ Session::Result Session::WaitLoad(const std::string& prefix) {
     if (events_->ended()) return WaitUrl(prefix);
     if (InterruptCount() > 0) return Quit();
     if (Clock::now() >= deadline) {
-      Complain("no page starting with \"" + Printable(prefix) + "\" finished loading within " +
-               FormatSeconds(options_.timeout_seconds));
-      int code = Quit();
-      return code == kExitOk ? kExitWaitUrlTimeout : code;
+      return WaitTimedOut("no page starting with \"" + Printable(prefix) +
+                          "\" finished loading within " + FormatSeconds(options_.timeout_seconds));
     }
-    switch (ReadMore(deadline, 1, /*until_events=*/true)) {
-      case ReadStatus::kTimeout:
-      case ReadStatus::kEvents:
-        break;
-      case ReadStatus::kInterrupted:
-        return Quit();
-      case ReadStatus::kData:
-      case ReadStatus::kEof:
-        return Finish(false);  // nothing was asked: the browser is closing
-    }
+    if (Result result = PauseWaiting(deadline, /*until_events=*/true)) return result;
   }
 }
 
@@ -184,23 +173,32 @@ Session::Result Session::WaitUrl(const std::string& prefix) {
     if (last.compare(0, prefix.size(), prefix) == 0) return std::nullopt;
     if (InterruptCount() > 0) return Quit();
     if (Clock::now() >= deadline) {
-      Complain("the URL did not start with \"" + Printable(prefix) + "\" within " +
-               FormatSeconds(options_.timeout_seconds) + " (last: \"" + Printable(last) + "\")");
-      int code = Quit();
-      return code == kExitOk ? kExitWaitUrlTimeout : code;
+      return WaitTimedOut("the URL did not start with \"" + Printable(prefix) + "\" within " +
+                          FormatSeconds(options_.timeout_seconds) + " (last: \"" + Printable(last) +
+                          "\")");
     }
-    switch (ReadMore(Clock::now() + kWaitUrlInterval, 1)) {
-      case ReadStatus::kTimeout:
-        break;
-      case ReadStatus::kInterrupted:
-        return Quit();
-      case ReadStatus::kData:
-      case ReadStatus::kEof:
-        return Finish(false);  // nothing was asked: the browser is closing
-      case ReadStatus::kEvents:
-        break;
-    }
+    if (Result result = PauseWaiting(Clock::now() + kWaitUrlInterval, false)) return result;
   }
+}
+
+Session::Result Session::PauseWaiting(Clock::time_point until, bool until_events) {
+  switch (ReadMore(until, 1, until_events)) {
+    case ReadStatus::kTimeout:
+    case ReadStatus::kEvents:
+      return std::nullopt;
+    case ReadStatus::kInterrupted:
+      return Quit();
+    case ReadStatus::kData:
+    case ReadStatus::kEof:
+      break;
+  }
+  return Finish(false);  // nothing was asked: the browser is closing
+}
+
+int Session::WaitTimedOut(const std::string& message) {
+  Complain(message);
+  int code = Quit();
+  return code == kExitOk ? kExitWaitUrlTimeout : code;
 }
 
 Session::Result Session::RunStdin() {

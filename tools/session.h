@@ -38,6 +38,12 @@ class Session {
   Result RunPiece(std::string_view piece);
   Result WaitUrl(const std::string& prefix);
   Result WaitLoad(const std::string& prefix);
+  // A pause between two looks of a wait step, until `until` or (with `until_events`) the
+  // next events; a result when the session ended meanwhile.
+  Result PauseWaiting(Clock::time_point until, bool until_events);
+  // A wait step that ran out of time: says so and ends the session (exit code 8 when the
+  // end itself went well).
+  int WaitTimedOut(const std::string& message);
   Result RunStdin();
 
   Result AwaitReply(const Plan& plan, std::string_view piece, std::string& reply);
