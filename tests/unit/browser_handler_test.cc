@@ -308,6 +308,56 @@ TEST_F(BrowserHandlerTest, LoadErrorShowsPageInThatFrameExceptAborted) {
   EXPECT_EQ(main.loaded.size(), 1u);
 }
 
+class RecordingSink : public EventSink {
+ public:
+  void Post(std::string line) override { lines.push_back(std::move(line)); }
+  std::vector<std::string> lines;
+};
+
+// What each window tells the controller: the main window everything; a popup only what
+// concerns every window (hand-offs to the desktop, popups it opens), never its own page.
+TEST_F(BrowserHandlerTest, EventsComeFromTheMainWindowAndHandOffsAndPopupsFromAny) {
+  auto sink = std::make_shared<RecordingSink>();
+  auto main =
+      std::make_shared<BrowserHandler>(engine, PipeThreadControl{}, false, true, nullptr, sink);
+  main->OnBeforePopup(*browser, "http://popup.test/");
+  ASSERT_EQ(engine.created.size(), 1u);
+  auto& popup = dynamic_cast<BrowserHandler&>(*engine.created[0].events);
+  EXPECT_EQ(sink->lines, (std::vector<std::string>{events::Popup("http://popup.test/")}));
+  main->allowed_origins_.Replace({"http://allowed.test"});
+  popup.allowed_origins_.Replace({"http://allowed.test"});  // as a restricted popup would be
+
+  for (BrowserHandler* handler : {main.get(), &popup}) {
+    SCOPED_TRACE(handler->is_main() ? "main" : "popup");
+    sink->lines.clear();
+    FakeFrame frame(true);
+    FakeFrame sub(false);
+    handler->OnAddressChange(*browser, "http://a.test/");
+    handler->OnTitleChange(*browser, "A");
+    handler->OnLoadEnd(*browser, "http://a.test/");
+    handler->OnWindowStateChange(*browser, host::WindowState::kMinimized);
+    handler->OnLoadError(*browser, frame, -105, "net::ERR_NAME_NOT_RESOLVED", "http://b.test/");
+    handler->OnLoadError(*browser, frame, -3, "net::ERR_ABORTED", "http://b.test/");
+    handler->OnBeforeBrowse(*browser, sub, "http://refused.test/", false);
+    handler->OnBeforeBrowse(*browser, frame, "tavrin:x", false);
+    handler->OnRenderProcessTerminated(*browser, frame, host::RendererEnd::kKilled, 9, "u");
+    handler->OnBeforePopup(*browser, "http://next.test/");
+    std::vector<std::string> all_windows = {events::Handoff("tavrin:x"),
+                                            events::Popup("http://next.test/")};
+    if (!handler->is_main()) {
+      EXPECT_EQ(sink->lines, all_windows);
+      continue;
+    }
+    EXPECT_EQ(sink->lines,
+              (std::vector<std::string>{
+                  events::Url("http://a.test/"), events::Title("A"), events::Load("http://a.test/"),
+                  events::Window("minimized"),
+                  events::LoadError("http://b.test/", -105, "net::ERR_NAME_NOT_RESOLVED", true),
+                  events::Denied("http://refused.test/", false), all_windows[0],
+                  events::RendererGone("killed"), all_windows[1]}));
+  }
+}
+
 TEST_F(BrowserHandlerTest, DownloadContinuesWithSuggestedNameAndDialog) {
   auto handler = MakeHandler(false);
   FakeDownload download;
