@@ -106,17 +106,20 @@ uint64_t EventWriter::dropped_total() const {
 }
 
 bool EventWriter::TakeQueued(std::string& out) {
-  std::lock_guard lock(mutex_);
-  // Events were dropped and the reader has caught up since: say so now rather than only in
-  // front of an event that may be long in coming.
-  if (queue_.empty() && unreported_ > 0) {
-    std::string notice = events::Dropped(unreported_);
-    unreported_ = 0;
-    held_ += notice.size();
-    queue_.push_back(std::move(notice));
+  std::deque<std::string> taken;
+  {
+    std::lock_guard lock(mutex_);
+    // Events were dropped and the reader has caught up since: say so now rather than only
+    // in front of an event that may be long in coming.
+    if (queue_.empty() && unreported_ > 0) {
+      std::string notice = events::Dropped(unreported_);
+      unreported_ = 0;
+      held_ += notice.size();
+      queue_.push_back(std::move(notice));
+    }
+    taken.swap(queue_);  // the copying below keeps no poster waiting
   }
-  for (std::string& line : queue_) out += line;
-  queue_.clear();
+  for (const std::string& line : taken) out += line;
   return !out.empty();
 }
 
