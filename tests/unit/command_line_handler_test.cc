@@ -10,11 +10,12 @@ namespace {
 using Args = std::vector<std::string>;
 
 TEST(CommandLine, OwnSwitchesAreTakenAndTheRestForwarded) {
-  CommandLine cl =
-      ParseCommandLine({"trbrowser", "--no-sandbox", "--named-pipe=/tmp/x.sock", "--use-views",
-                        "--url=http://a/", "-platform", "offscreen", "--renderer-process-limit=1"});
+  CommandLine cl = ParseCommandLine({"trbrowser", "--no-sandbox", "--named-pipe=/tmp/x.sock",
+                                     "--use-views", "--url=http://a/", "-platform", "offscreen",
+                                     "--renderer-process-limit=1", "--events-pipe=ev"});
   EXPECT_TRUE(cl.use_views);
   EXPECT_EQ(cl.named_pipe, "/tmp/x.sock");
+  EXPECT_EQ(cl.events_pipe, "ev");
   EXPECT_EQ(cl.url, "http://a/");
   EXPECT_EQ(cl.toolkit_args, (Args{"trbrowser", "-platform", "offscreen"}));
   EXPECT_EQ(cl.engine_args, (Args{"--no-sandbox", "--renderer-process-limit=1"}));
@@ -23,10 +24,11 @@ TEST(CommandLine, OwnSwitchesAreTakenAndTheRestForwarded) {
 }
 
 TEST(CommandLine, SwitchValuesAndLookalikes) {
-  CommandLine cl = ParseCommandLine(
-      {"trbrowser", "--use-views=0", "--url", "--named-pipe=a=b", "--urlx=1", "--use-viewsy"});
+  CommandLine cl = ParseCommandLine({"trbrowser", "--use-views=0", "--url", "--named-pipe=a=b",
+                                     "--urlx=1", "--use-viewsy", "--events-pipe"});
   EXPECT_TRUE(cl.use_views);  // present with any value
   EXPECT_EQ(cl.url, "");
+  EXPECT_EQ(cl.events_pipe, "trbrowser-events");  // never the command pipe's default
   EXPECT_EQ(cl.named_pipe, "a=b");
   EXPECT_EQ(cl.engine_args, (Args{"--urlx=1", "--use-viewsy"}));
 }
@@ -35,6 +37,7 @@ TEST(CommandLine, NoEngineSwitchesNoMarker) {
   CommandLine cl = ParseCommandLine({"trbrowser", "--webEngineArgs"});
   EXPECT_EQ(ToolkitArgv(cl), (Args{"trbrowser"}));
   EXPECT_TRUE(cl.named_pipe.empty());
+  EXPECT_FALSE(cl.events_pipe);
   EXPECT_FALSE(cl.use_views);
 }
 
