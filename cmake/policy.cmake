@@ -1,22 +1,27 @@
-# Navigation policy core: no toolkit, no OS calls.
+# Navigation policy core: no toolkit, no OS calls. The allow-list matches with RE2 and PCRE2
+# (Debian's libre2-dev and libpcre2-dev; cmake/windows.cmake builds them from source).
+if(NOT TARGET PkgConfig::RE2)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(RE2 REQUIRED IMPORTED_TARGET re2)
+  pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+endif()
 add_library(trb_policy STATIC
   src/policy/split.cc
   src/policy/pages.cc
-  src/policy/regex_syntax.cc
-  src/policy/regex_program.cc
+  src/policy/pattern_reader.cc
+  src/policy/pattern_translation.cc
   src/policy/origin_pattern.cc
   src/policy/allowed_origins.cc
   src/policy/decisions.cc
   src/policy/hand_off_limiter.cc
 )
 target_include_directories(trb_policy PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(trb_policy PUBLIC Threads::Threads)
+target_link_libraries(trb_policy PUBLIC Threads::Threads PRIVATE PkgConfig::RE2 PkgConfig::PCRE2)
 
 add_executable(policy_tests
   tests/unit/split_test.cc
   tests/unit/pages_test.cc
   tests/unit/allowed_origins_test.cc
-  tests/unit/regex_program_test.cc
   tests/unit/decisions_test.cc
   tests/unit/hand_off_limiter_test.cc
 )

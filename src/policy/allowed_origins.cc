@@ -1,5 +1,8 @@
 #include "policy/allowed_origins.h"
 
+#include <re2/re2.h>
+
+#include <algorithm>
 #include <regex>
 #include <utility>
 
@@ -8,12 +11,41 @@
 namespace trb {
 
 // Every pattern of one Replace, compiled; shared by all checks until the next Replace.
+//
+// RE2 answers for all the patterns it can run at once, in one pass whose cost hardly grows
+// with the list; but its worst case (a DFA that builds a new state at every byte) is about
+// 10 ns per NFA position alive per byte, which a hostile list and URL can make seconds.
+// So RE2 gets only as much of the URL as that worst case allows, and PCRE2, whose work is
+// counted step by step, decides what RE2 could not: the patterns only PCRE2 can run, and
+// all of them when RE2 had to stop short of the URL's end.
 class CompiledOriginList {
  public:
   explicit CompiledOriginList(const std::vector<std::string>& patterns) {
     compiled_.reserve(patterns.size());
-    size_t budget = kMaxListInstructions;
-    for (const std::string& p : patterns) compiled_.emplace_back(RewritePattern(p), &budget);
+    std::string alternation;
+    for (const std::string& p : patterns) {
+      const OriginPattern& o = compiled_.emplace_back(RewritePattern(p));
+      if (o.use() != OriginPattern::Use::kBoth) continue;
+      const Translation& t = o.translation();
+      if (!alternation.empty()) alternation += '|';
+      alternation += "(?:" + t.re2 + ")";
+      // A bounded pattern's positions are alive at a few offsets each, whatever the URL's
+      // length; an unbounded one's at every byte, and a wild one's DFA may need a new state
+      // at every byte, which costs several times more.
+      if (t.bounded) {
+        head_work_ = Saturate(head_work_ + Saturate(t.size * (t.width_spread + 1)));
+      } else {
+        work_per_byte_ = Saturate(work_per_byte_ + Saturate(t.size * (t.tame ? 1 : 8)));
+      }
+    }
+    if (alternation.empty() || head_work_ > kMaxRe2Work) return;
+    RE2::Options options;
+    options.set_encoding(RE2::Options::EncodingLatin1);
+    options.set_log_errors(false);
+    options.set_never_capture(true);
+    options.set_max_mem(int64_t{64} << 20);
+    auto re2 = std::make_unique<RE2>(alternation, options);
+    if (re2->ok()) re2_ = std::move(re2);
   }
 
   bool empty() const { return compiled_.empty(); }
@@ -31,16 +63,47 @@ class CompiledOriginList {
       }
       v = rewritten;
     }
-    uint64_t steps = kMaxCheckSteps;
+    const size_t last_break = v.find_last_of("\r\n");
+    bool re2_answered = false;
+    // RE2 runs the prefix forms, right only for a URL without line breaks.
+    if (re2_ && last_break == std::string_view::npos) {
+      const size_t span = Re2Span(v.size());
+      if (span > 0) {
+        if (re2_->Match(v, 0, span, RE2::ANCHOR_START, nullptr, 0)) return true;
+        re2_answered = span == v.size();
+      }
+    }
+    PcreBudget budget{kMaxPcreSteps, last_break == std::string_view::npos ? 0 : last_break + 1};
     for (const OriginPattern& p : compiled_) {
-      if (p.Matches(v, &steps)) return true;
-      if (steps == 0) return false;  // out of time: not covered
+      if (p.use() == OriginPattern::Use::kNever) continue;
+      if (re2_answered && p.use() == OriginPattern::Use::kBoth) continue;
+      switch (p.Matches(v, &budget)) {
+        case OriginPattern::Result::kYes:
+          return true;
+        case OriginPattern::Result::kOutOfSteps:
+          return false;  // out of time: not covered
+        case OriginPattern::Result::kNo:
+          break;
+      }
     }
     return false;
   }
 
  private:
+  static uint64_t Saturate(uint64_t v) { return std::min<uint64_t>(v, uint64_t{1} << 50); }
+
+  // How much of a URL of `size` bytes RE2 may read within its share of the check. RE2 reads
+  // with the whole URL as context, so "$" and "\b" at the end of that span see what follows.
+  size_t Re2Span(size_t size) const {
+    const uint64_t left = kMaxRe2Work - head_work_;
+    if (work_per_byte_ == 0 || size <= left / work_per_byte_) return size;
+    return static_cast<size_t>(left / work_per_byte_);
+  }
+
   std::vector<OriginPattern> compiled_;
+  std::unique_ptr<RE2> re2_;
+  uint64_t head_work_ = 0;
+  uint64_t work_per_byte_ = 0;
 };
 
 namespace {

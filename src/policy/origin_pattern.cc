@@ -1,184 +1,135 @@
 #include "policy/origin_pattern.h"
 
-#include <algorithm>
-#include <cstdint>
+#include <regex>
 #include <utility>
 
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
 namespace trb {
+namespace {
 
-int GroupDepth(std::string_view pattern) {
-  int depth = 0;
-  int deepest = 0;
-  bool in_bracket = false;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    if (c == '\\') {
-      ++i;
-    } else if (in_bracket) {
-      in_bracket = c != ']';
-    } else if (c == '[') {
-      in_bracket = true;
-    } else if (c == '(') {
-      deepest = std::max(deepest, ++depth);
-    } else if (c == ')') {
-      depth = std::max(0, depth - 1);
-    }
+// The PCRE2 options every pattern is compiled with. The translation spells out every byte
+// set and anchor itself, so no option of PCRE2's own about case, newlines, '.' or '$'
+// matters; these keep the work countable: every item calls out (the budget counts the
+// calls), nothing is made possessive (so no forward scan runs uncounted), and no start-up
+// search runs over the URL before matching.
+constexpr uint32_t kCompileOptions = PCRE2_ANCHORED | PCRE2_AUTO_CALLOUT | PCRE2_NO_AUTO_POSSESS |
+                                     PCRE2_NO_START_OPTIMIZE | PCRE2_NO_DOTSTAR_ANCHOR |
+                                     PCRE2_NEVER_UTF | PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C;
+// The translation nests two parentheses per level of the tree at most.
+constexpr uint32_t kParensNestLimit = 2 * kMaxTreeDepth + 16;
+// What one pcre2_match call costs before its first callout, in steps.
+constexpr int64_t kStepsPerCall = 8;
+// Memory for PCRE2's own backtracking: the interpreter's heap frames (KiB) and the JIT's
+// stack. Beyond them the match fails, which fails closed.
+constexpr uint32_t kHeapLimitKiB = 16 * 1024;
+constexpr size_t kJitStackBytes = 1 << 20;
+
+int OnCallout(pcre2_callout_block* block, void* data) {
+  auto* budget = static_cast<PcreBudget*>(data);
+  if (block->callout_string != nullptr) {
+    // Before a back-reference: comparing it costs its length.
+    const size_t group = std::stoul(std::string(
+        reinterpret_cast<const char*>(block->callout_string), block->callout_string_length));
+    if (group < block->capture_top && block->offset_vector[2 * group] != PCRE2_UNSET)
+      budget->steps -= static_cast<int64_t>(
+          (block->offset_vector[2 * group + 1] - block->offset_vector[2 * group]) / 8);
+  } else if (block->callout_number == 1) {
+    // An alternative whose ".*$" was dropped ends here; the rest of the URL must hold no
+    // line break.
+    return block->current_position >= budget->min_end ? 0 : 1;
   }
-  return deepest;
+  return --budget->steps < 0 ? PCRE2_ERROR_CALLOUT : 0;
 }
 
-bool HasOversizedNumber(std::string_view pattern) {
-  const auto digit = [&](size_t i) { return pattern[i] >= '0' && pattern[i] <= '9'; };
-  bool in_bracket = false;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    if (c == '\\') {
-      // A back-reference number, inside a class or not.
-      size_t digits = 0;
-      while (i + 1 < pattern.size() && digit(i + 1)) {
-        ++i;
-        if (++digits > kMaxNumberDigits) return true;
-      }
-      if (digits == 0) ++i;
-    } else if (in_bracket) {
-      in_bracket = c != ']';
-    } else if (c == '[') {
-      in_bracket = true;
-    } else if (c == '{') {
-      // {n}, {n,} or {n,m}: each run of digits up to the closing brace.
-      size_t digits = 0;
-      for (++i; i < pattern.size() && pattern[i] != '}'; ++i) {
-        digits = digit(i) ? digits + 1 : 0;
-        if (digits > kMaxNumberDigits) return true;
-      }
-    }
-  }
-  return false;
-}
+// What a thread needs to run matches, made once per thread.
+struct Scratch {
+  pcre2_match_context* context = pcre2_match_context_create(nullptr);
+  pcre2_jit_stack* jit_stack = pcre2_jit_stack_create(32 * 1024, kJitStackBytes, nullptr);
+  pcre2_match_data* data = nullptr;
+  uint32_t data_pairs = 0;
 
-size_t BacktrackingUrlLimit(std::string_view rewritten) {
-  std::string_view p = rewritten;
-  if (p.starts_with('^')) p.remove_prefix(1);
-  if (p.ends_with(".*$")) p.remove_suffix(3);
-  int quantifiers = 0;
-  int lookaheads = 0;
-  int backrefs = 0;
-  int bars = 0;
-  bool in_bracket = false;
-  bool after_group = false;  // the previous atom was a group
-  for (size_t i = 0; i < p.size(); ++i) {
-    const char c = p[i];
-    const bool was_group = std::exchange(after_group, false);
-    if (c == '\\') {
-      if (i + 1 < p.size() && p[i + 1] >= '1' && p[i + 1] <= '9' && !in_bracket) ++backrefs;
-      ++i;
-    } else if (in_bracket) {
-      in_bracket = c != ']';
-    } else if (c == '[') {
-      in_bracket = true;
-    } else if (c == '(') {
-      if (i + 2 < p.size() && p[i + 1] == '?' && (p[i + 2] == '=' || p[i + 2] == '!')) {
-        ++lookaheads;
-        i += 2;
-      } else if (i + 1 < p.size() && p[i + 1] == '?') {
-        i += 2;  // (?:
-      }
-    } else if (c == ')') {
-      after_group = true;
-    } else if (c == '|') {
-      ++bars;
-    } else if (c == '*' || c == '+' || c == '?' || c == '{') {
-      if (was_group) return 0;
-      ++quantifiers;
-      if (c == '{') {
-        const size_t close = p.find('}', i);
-        if (close == std::string_view::npos) return 0;
-        i = close;
-      }
+  Scratch() {
+    pcre2_jit_stack_assign(context, nullptr, jit_stack);
+    pcre2_set_heap_limit(context, kHeapLimitKiB);
+  }
+  ~Scratch() {
+    pcre2_match_data_free(data);
+    pcre2_jit_stack_free(jit_stack);
+    pcre2_match_context_free(context);
+  }
+  pcre2_match_data* DataFor(uint32_t pairs) {
+    if (data == nullptr || data_pairs < pairs) {
+      pcre2_match_data_free(data);
+      data = pcre2_match_data_create(pairs, nullptr);
+      data_pairs = pairs;
     }
+    return data;
   }
-  if (bars > 3) return 0;
-  const int weight = quantifiers + lookaheads + (quantifiers > 0 ? backrefs : 0);
-  constexpr size_t kLimits[] = {kMaxBacktrackingUrlBytes, kMaxBacktrackingUrlBytes, 128, 32};
-  return weight < 4 ? kLimits[weight] : 0;
-}
+};
 
-size_t OriginPattern::max_url_bytes() const {
-  switch (engine_) {
-    case Engine::kNever:
-      return 0;
-    case Engine::kLinear:
-      return SIZE_MAX;
-    case Engine::kBacktracking:
-      return backtracking_url_limit_;
-  }
-  return 0;
+}  // namespace
+
+struct OriginPattern::Code {
+  pcre2_code* code = nullptr;
+  ~Code() { pcre2_code_free(code); }
+};
+
+bool BeyondStdRegexBounds(std::string_view rewritten) {
+  if (rewritten.size() > kMaxPatternBytes) return true;
+  const PatternTree tree = ReadPattern(rewritten);
+  return !tree.ok || tree.group_depth > kMaxPatternDepth;
 }
 
 OriginPattern::OriginPattern(std::string_view rewritten) {
-  size_t unlimited = SIZE_MAX;
-  *this = OriginPattern(rewritten, &unlimited);
-}
-
-bool BeyondStdRegexBounds(std::string_view rewritten) {
-  return rewritten.size() > kMaxPatternBytes || GroupDepth(rewritten) > kMaxPatternDepth ||
-         HasOversizedNumber(rewritten);
-}
-
-OriginPattern::OriginPattern(std::string_view rewritten, size_t* compile_budget) {
-  if (BeyondStdRegexBounds(rewritten)) return;
-  // Compiling costs about as much as the program is large (std::regex builds a similar
-  // automaton), so the program is built first and charged before std::regex sees the
-  // pattern. A pattern only std::regex can run is charged by its length, generously.
-  program_ = RegexProgram::Compile(rewritten);
-  const size_t cost = program_ ? program_->size() : rewritten.size() * 64;
-  if (cost > *compile_budget) {
-    program_.reset();
-    *compile_budget = 0;
-    return;
-  }
-  *compile_budget -= cost;
+  if (rewritten.size() > kMaxPatternBytes) return;
+  const PatternTree tree = ReadPattern(rewritten);
+  if (!tree.ok || tree.group_depth > kMaxPatternDepth) return;
   // std::regex is the judge of validity, so that a pattern covers exactly what it would
-  // cover if compiled afresh; the linear engine then runs every pattern it can.
+  // cover if compiled afresh.
   try {
-    backtracking_ = std::make_unique<std::regex>(rewritten.begin(), rewritten.end(),
-                                                 std::regex::ECMAScript | std::regex::icase);
+    const std::regex judge(rewritten.begin(), rewritten.end(),
+                           std::regex::ECMAScript | std::regex::icase);
   } catch (const std::exception&) {
-    backtracking_.reset();
-    program_.reset();
     return;
   }
-  if (program_) {
-    backtracking_.reset();
-    engine_ = Engine::kLinear;
-  } else if ((backtracking_url_limit_ = BacktrackingUrlLimit(rewritten)) > 0) {
-    engine_ = Engine::kBacktracking;
-  } else {
-    backtracking_.reset();
-  }
+  translation_ = Translate(tree);
+  if (!translation_.faithful) return;
+
+  pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+  pcre2_set_parens_nest_limit(context, kParensNestLimit);
+  int error = 0;
+  PCRE2_SIZE offset = 0;
+  auto code = std::make_unique<Code>();
+  code->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(translation_.pcre2.data()),
+                             translation_.pcre2.size(), kCompileOptions, &error, &offset, context);
+  pcre2_compile_context_free(context);
+  if (code->code == nullptr) return;                  // too large for PCRE2: covers nothing
+  pcre2_jit_compile(code->code, PCRE2_JIT_COMPLETE);  // without the JIT it interprets
+  code_ = std::move(code);
+  use_ = translation_.re2_able ? Use::kBoth : Use::kPcre2;
 }
 
-bool OriginPattern::Matches(std::string_view url) const noexcept {
-  uint64_t unlimited = UINT64_MAX;
-  return Matches(url, &unlimited);
-}
+OriginPattern::~OriginPattern() = default;
+OriginPattern::OriginPattern(OriginPattern&&) noexcept = default;
+OriginPattern& OriginPattern::operator=(OriginPattern&&) noexcept = default;
 
-bool OriginPattern::Matches(std::string_view url, uint64_t* step_budget) const noexcept {
-  switch (engine_) {
-    case Engine::kNever:
-      return false;
-    case Engine::kLinear:
-      return program_->FullMatch(url, step_budget);
-    case Engine::kBacktracking:
-      if (url.size() > backtracking_url_limit_) return false;
-      try {
-        return std::regex_match(url.begin(), url.end(), *backtracking_);
-      } catch (const std::exception&) {
-        // error_complexity or error_stack from the executor: not covered.
-        return false;
-      }
-  }
-  return false;
+OriginPattern::Result OriginPattern::Matches(std::string_view url,
+                                             PcreBudget* budget) const noexcept {
+  if (use_ == Use::kNever) return Result::kNo;
+  budget->steps -= kStepsPerCall;
+  if (budget->steps < 0) return Result::kOutOfSteps;
+  thread_local Scratch scratch;
+  if (scratch.context == nullptr || scratch.jit_stack == nullptr) return Result::kNo;
+  pcre2_match_data* data = scratch.DataFor(static_cast<uint32_t>(translation_.captures) + 1);
+  if (data == nullptr) return Result::kNo;
+  pcre2_set_callout(scratch.context, OnCallout, budget);
+  const int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(url.data()), url.size(), 0,
+                             0, data, scratch.context);
+  if (rc >= 0) return Result::kYes;
+  if (rc == PCRE2_ERROR_CALLOUT || budget->steps < 0) return Result::kOutOfSteps;
+  return Result::kNo;
 }
 
 }  // namespace trb

@@ -1,84 +1,65 @@
-// One origin pattern, compiled once: the rewritten regular expression held by the engine
-// that can run it safely, with the limits that keep std::regex from overflowing the stack.
+// One origin pattern, compiled once: std::regex judges whether it is valid, the pattern
+// reader keeps std::regex within its safe bounds, and the translation runs on PCRE2 (and,
+// through the list, on RE2) with a step budget.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <optional>
-#include <regex>
 #include <string>
 #include <string_view>
 
-#include "policy/regex_program.h"
+#include "policy/pattern_translation.h"
 
 namespace trb {
 
 // libstdc++'s std::regex recurses while it compiles (once per term of a sequence and a few
-// frames per group level) and while it matches (several frames per input byte). Measured
-// with GCC 12 at -O2 on an 8 MiB stack: compiling a 87,000-byte literal, 20,000 nested
-// groups, and matching "^a.*$" against 26,000 bytes each overflow it; on a 1 MiB stack
-// the figures are about 10,800, 2,500 and 3,200. The bounds below keep every use at least
-// six times under the 8 MiB figures (room for sanitizer builds' larger frames):
-//
-// A rewritten pattern longer than this never matches.
+// frames per group level). Measured with GCC 12 at -O2 on an 8 MiB stack, compiling an
+// 87,000-byte literal or 20,000 nested groups overflows it; on a 1 MiB stack the figures are
+// about 10,800 and 2,500. The bounds below keep every compile at least six times under the
+// 8 MiB figures (room for sanitizer builds' larger frames). A rewritten pattern beyond them
+// never reaches std::regex and covers nothing:
 inline constexpr size_t kMaxPatternBytes = 4096;
-// Nor does one whose groups nest deeper than this.
-inline constexpr int kMaxPatternDepth = 64;
-// Patterns the linear-time engine cannot run (back-references, lookahead, [[:name:]]) are
-// matched by std::regex, and only against URLs up to this length; longer URLs fail closed.
-inline constexpr size_t kMaxBacktrackingUrlBytes = 2048;
+inline constexpr int kMaxPatternDepth = 64;  // groups and lookaheads nested
 
-// Group nesting depth of an ECMAScript pattern, counting '(' outside brackets and escapes.
-int GroupDepth(std::string_view pattern);
-
-// libstdc++ reads repeat counts and back-reference numbers into a long without checking for
-// overflow (undefined behaviour). A number of ten digits or more is beyond what std::regex
-// accepts anyway (the automaton's size limit, the count of groups), so a pattern with one
-// is invalid before std::regex sees it.
-inline constexpr size_t kMaxNumberDigits = 9;
-bool HasOversizedNumber(std::string_view pattern);
-
-// Whether the rewritten pattern is beyond the bounds above (length, nesting, numbers): such
-// a pattern must not reach std::regex at all, not even to learn whether it is valid.
+// Whether the rewritten pattern must not reach std::regex, not even to learn whether it is
+// valid: longer or nested deeper than the bounds above, a count or back-reference number of
+// ten digits or more (libstdc++ overflows a long reading it), or not readable at all as
+// libstdc++ reads ECMAScript.
 bool BeyondStdRegexBounds(std::string_view rewritten);
 
-// std::regex backtracks: "(a*)*\1b" against 40 a's never finishes, and neither does a long
-// chain of "(a|a)". So a pattern goes to it only when its search space is provably small,
-// and the URL length it may see shrinks with every quantifier (each multiplies the paths
-// by up to the URL's length): no quantified group, at most three '|', and a weight (the
-// quantifiers, lookaheads, and back-references when anything is quantified; the final ".*"
-// not counted) of 0 or 1: 2048 bytes, 2: 128, 3: 32, more: never. Returns that limit, 0
-// for never. `rewritten` is "^" + pattern' + ".*$".
-size_t BacktrackingUrlLimit(std::string_view rewritten);
+// What one check may still spend on PCRE2, shared by the patterns it tries.
+struct PcreBudget {
+  int64_t steps = 0;
+  size_t min_end = 0;  // a match that dropped its ".*$" tail must reach this far
+};
 
 class OriginPattern {
  public:
-  enum class Engine {
-    kNever,        // invalid, or beyond the limits above: covers nothing
-    kLinear,       // RegexProgram
-    kBacktracking  // std::regex, for URLs up to BacktrackingUrlLimit
+  enum class Use {
+    kNever,  // invalid, beyond the bounds, or not faithfully expressible: covers nothing
+    kPcre2,  // PCRE2 only (lookahead, back-references, counts beyond 1000)
+    kBoth,   // RE2 can run it too
   };
+  enum class Result { kNo, kYes, kOutOfSteps };
 
-  // `rewritten` is the full expression, "^" + pattern' + ".*$". `*compile_budget` is what
-  // the list this pattern belongs to may still spend on compiling, in linear-engine
-  // instructions; the pattern takes its share off it, and beyond it covers nothing.
-  OriginPattern(std::string_view rewritten, size_t* compile_budget);
+  // `rewritten` is the full expression, "^" + pattern' + ".*$".
   explicit OriginPattern(std::string_view rewritten);
+  ~OriginPattern();
+  OriginPattern(OriginPattern&&) noexcept;
+  OriginPattern& operator=(OriginPattern&&) noexcept;
 
-  // Whether the expression matches the whole of the (rewritten) URL, spending at most
-  // `*step_budget` steps of the linear engine (false when they run out). Never throws.
-  bool Matches(std::string_view url, uint64_t* step_budget) const noexcept;
-  bool Matches(std::string_view url) const noexcept;
+  Use use() const { return use_; }
+  const Translation& translation() const { return translation_; }
 
-  Engine engine() const { return engine_; }
-  // The longest URL the pattern can cover: unlimited for the linear engine, 0 for kNever.
-  size_t max_url_bytes() const;
+  // Whether the pattern covers the (rewritten) URL, spending PCRE2 steps from `*budget`.
+  // A match that fails for any other limit (memory, JIT stack) answers kNo.
+  Result Matches(std::string_view url, PcreBudget* budget) const noexcept;
 
  private:
-  Engine engine_ = Engine::kNever;
-  std::optional<RegexProgram> program_;
-  std::unique_ptr<std::regex> backtracking_;
-  size_t backtracking_url_limit_ = 0;
+  Use use_ = Use::kNever;
+  Translation translation_;
+  struct Code;
+  std::unique_ptr<Code> code_;
 };
 
 }  // namespace trb

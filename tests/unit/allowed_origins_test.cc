@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <random>
 #include <regex>
 #include <string>
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "policy/origin_pattern.h"
-#include "policy/regex_program.h"
+#include "policy/pattern_reader.h"
 #include "policy/split.h"
 
 namespace trb {
@@ -155,94 +156,61 @@ TEST(AllowedOrigins, InvalidPatternsNeverMatchAndNeverThrow) {
   }
 }
 
-TEST(AllowedOrigins, PatternsBeyondTheCompileLimitsNeverMatch) {
+TEST(AllowedOrigins, PatternsBeyondStdRegexBoundsNeverMatch) {
   const std::string long_pattern = "https://" + std::string(kMaxPatternBytes, 'a');
   AllowedOrigins origins;
   origins.Replace({long_pattern});
   EXPECT_FALSE(origins.Matches(long_pattern));
 
-  std::string deep = "https://";
-  for (int i = 0; i <= kMaxPatternDepth; ++i) deep += "(";
-  deep += "a";
-  for (int i = 0; i <= kMaxPatternDepth; ++i) deep += ")";
-  EXPECT_EQ(GroupDepth(deep), kMaxPatternDepth + 1);
-  origins.Replace({deep});
-  EXPECT_FALSE(origins.Matches("https://a/"));
-
-  std::string shallow = "https://";
-  for (int i = 0; i < kMaxPatternDepth; ++i) shallow += "(?:";
-  shallow += "a";
-  for (int i = 0; i < kMaxPatternDepth; ++i) shallow += ")";
-  origins.Replace({shallow});
-  EXPECT_TRUE(origins.Matches("https://a/"));
+  const auto nested = [](const char* open, int depth) {
+    std::string p = "https://";
+    for (int i = 0; i < depth; ++i) p += open;
+    p += "a";
+    for (int i = 0; i < depth; ++i) p += ")";
+    return p;
+  };
+  for (const char* open : {"(", "(?:", "(?="}) {
+    origins.Replace({nested(open, kMaxPatternDepth + 1)});
+    EXPECT_FALSE(origins.Matches("https://a/")) << open;
+    origins.Replace({nested(open, kMaxPatternDepth)});
+    EXPECT_TRUE(origins.Matches("https://a/")) << open;
+  }
+  // Found by fuzzing: libstdc++ reads these numbers into a long without an overflow check.
+  for (const char* p : {"a{15555555555555555555}", "a{1,1234567890}", "(a)\\1555555555555555555"}) {
+    EXPECT_TRUE(BeyondStdRegexBounds(RewritePattern(p))) << p;
+    origins.Replace({p, "https://ok\\.example/"});
+    EXPECT_FALSE(origins.Matches("aaaa")) << p;
+    EXPECT_TRUE(origins.Matches("https://ok.example/")) << p;
+  }
+  for (const char* p :
+       {"a{123456789}", "https://x/12345678901234", "a\\{12345678901}", "[{]12345678901"})
+    EXPECT_FALSE(BeyondStdRegexBounds(RewritePattern(p))) << p;
 }
 
-TEST(GroupDepth, IgnoresEscapesAndBrackets) {
-  EXPECT_EQ(GroupDepth("a(b(c))(d)"), 2);
-  EXPECT_EQ(GroupDepth("\\(\\(a"), 0);
-  EXPECT_EQ(GroupDepth("[((]a"), 0);
-  EXPECT_EQ(GroupDepth("[\\](](a)"), 1);
-}
-
-TEST(OriginPattern, PicksTheEngine) {
-  EXPECT_EQ(OriginPattern(RewritePattern("https://x.org")).engine(),
-            OriginPattern::Engine::kLinear);
-  EXPECT_EQ(OriginPattern(RewritePattern("https://(x)\\1")).engine(),
-            OriginPattern::Engine::kBacktracking);
-  EXPECT_EQ(OriginPattern(RewritePattern("https://(x")).engine(), OriginPattern::Engine::kNever);
-}
-
-// Found by fuzzing: std::regex took exponential time on these, freezing every navigation.
-TEST(OriginPattern, NumbersTooLargeForStdRegexAreInvalid) {
-  EXPECT_TRUE(HasOversizedNumber("^a{15555555555555555555}.*$"));
-  EXPECT_TRUE(HasOversizedNumber("^a{1,1234567890}.*$"));
-  EXPECT_FALSE(HasOversizedNumber("^a{123456789}.*$"));
-  EXPECT_FALSE(HasOversizedNumber("^https://x/12345678901234.*$"));  // digits, not a count
-  EXPECT_FALSE(HasOversizedNumber("^a\\{12345678901}.*$"));          // an escaped brace
-  EXPECT_TRUE(HasOversizedNumber("^(a)\\1555555555555555555.*$"));   // a back-reference
-  EXPECT_FALSE(HasOversizedNumber("^(a)\\1.*$"));
-  EXPECT_FALSE(HasOversizedNumber("^[{]12345678901.*$"));  // a brace in a class
-  AllowedOrigins origins;
-  origins.Replace({"a{15555555555555555555}", "https://ok\\.example/"});
-  EXPECT_FALSE(origins.Matches("a"));
-  EXPECT_TRUE(origins.Matches("https://ok.example/"));
-}
-
-TEST(OriginPattern, BacktrackingOnlyWhereItsSearchIsSmall) {
+// Patterns std::regex accepts but whose meaning there cannot be expressed faithfully: they
+// cover nothing (see README "Allow-list limits"), and the rest of the list still works.
+TEST(AllowedOrigins, UnexpressiblePatternsFailClosed) {
+  std::string stacked = "https://a";
+  for (int i = 0; i <= kMaxTreeDepth; ++i) stacked += "{1}";
   const struct {
-    const char* pattern;
-    size_t limit;
+    std::string pattern;
+    std::string url;
   } cases[] = {
-      {"https://(e)xampl\\1", kMaxBacktrackingUrlBytes},  // no quantifier
-      {"https://(?=a)", kMaxBacktrackingUrlBytes},        // one lookahead
-      {"(a)b*\\1", 128},                                  // a quantifier and a back-reference
-      {"(a)b*c+\\1", 32},
-      {"(a*)*\\1b", 0},  // a quantified group
-      {"(a)a*a*a*\\1", 0},
-      {"(a|a)(a|a)(a|a)(a|a)\\1", 0},  // four '|'
-      {"(?=a){2}", 0},
-      {"(b)[(*]a\\*\\1", kMaxBacktrackingUrlBytes},  // inside brackets and escaped
+      {"https://(?=(a))\\1", "https://a/"},  // a group inside a lookahead, referenced
+      {"https://(?=a*^)", "https://a/"},     // ^ in a lookahead after a variable width
+      {"https://(?=a?\\b)", "https://a/"},   // \b likewise
+      {stacked, "https://a/"},               // quantifiers stacked beyond the reader's depth
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(BacktrackingUrlLimit(RewritePattern(c.pattern)), c.limit) << c.pattern;
-    const OriginPattern compiled(RewritePattern(c.pattern));
-    EXPECT_EQ(compiled.max_url_bytes(), c.limit) << c.pattern;
-    EXPECT_EQ(compiled.engine(),
-              c.limit == 0 ? OriginPattern::Engine::kNever : OriginPattern::Engine::kBacktracking)
-        << c.pattern;
+    ASSERT_TRUE(ReferenceMatches({c.pattern}, c.url)) << c.pattern;
+    AllowedOrigins origins;
+    origins.Replace({c.pattern, "https://ok\\.example/"});
+    EXPECT_FALSE(origins.Matches(c.url)) << c.pattern;
+    EXPECT_TRUE(origins.Matches("https://ok.example/")) << c.pattern;
   }
-  // The inputs that hung: they come back, uncovered.
-  AllowedOrigins origins;
-  origins.Replace({"(a*)*\\1b", "(a|a)(a|a)(a|a)(a|a)(a|a)(a|a)(a|a)(a|a)(a|a)(a|a)\\1b"});
-  EXPECT_FALSE(origins.Matches(std::string(41, 'a')));
-  EXPECT_FALSE(origins.Matches(std::string(2000, 'a')));
-  // Within its limit a pattern still covers what std::regex says it covers.
-  origins.Replace({"(a)b*\\1"});
-  EXPECT_TRUE(origins.Matches("abbbba/x"));
-  EXPECT_FALSE(origins.Matches("abbbba/" + std::string(200, 'x')));
 }
 
-TEST(AllowedOrigins, TwoMegabyteUrlNeverCrashes) {
+TEST(AllowedOrigins, LongUrlsAreCheckedWhole) {
   const std::string url = "https://example.com/" + std::string(2 << 20, 'p');
   AllowedOrigins origins;
   origins.Replace({"https://example.com"});
@@ -250,20 +218,52 @@ TEST(AllowedOrigins, TwoMegabyteUrlNeverCrashes) {
   EXPECT_TRUE(origins.Matches("https://example.com:443/" + std::string(2 << 20, 'p')));
   origins.Replace({"https://other.org", "https://*.other.org"});
   EXPECT_FALSE(origins.Matches(url));
-  origins.Replace({"https://*.com/p"});
+  origins.Replace({"https://*.com/p", "https://x$"});
   EXPECT_TRUE(origins.Matches(url));
-  // Open-ended pieces keep live threads across the whole URL, and still stay far below the
-  // check's step ceiling.
-  origins.Replace({"https://.*example\\.com/.*p.*token", "http://.*foo.*bar"});
-  EXPECT_TRUE(origins.Matches(url + "token"));
-  EXPECT_TRUE(origins.Matches("http://" + std::string(2 << 20, 'f') + "oobar"));
-  EXPECT_FALSE(origins.Matches(url + "tokem"));
-  // A pattern only the backtracking engine can run fails closed beyond its URL limit.
-  origins.Replace({"https://(e)xampl\\1"});
-  EXPECT_TRUE(origins.Matches("https://example.com/"));
-  EXPECT_FALSE(origins.Matches(url));
-  EXPECT_FALSE(origins.Matches(url.substr(0, kMaxBacktrackingUrlBytes + 1)));
-  EXPECT_TRUE(origins.Matches(url.substr(0, kMaxBacktrackingUrlBytes)));
+  EXPECT_FALSE(origins.Matches(url + "\n"));  // ".*$" stops at a line break
+  // Lookahead on a URL longer than std::regex could take safely: allowed, as std::regex
+  // allows it where it can answer.
+  origins.Replace({"http://(?!evil)127\\.0\\.0\\.1:8080/"});
+  for (size_t n : {10u, 3000u, 2u << 20}) {
+    EXPECT_TRUE(origins.Matches("http://127.0.0.1:8080/" + std::string(n, 'q'))) << n;
+    EXPECT_FALSE(origins.Matches("http://evil127.0.0.1:8080/" + std::string(n, 'q'))) << n;
+  }
+  origins.Replace({"https://(e)xampl\\1\\.com/"});
+  EXPECT_TRUE(origins.Matches(url));
+  // A match found late in a long URL by an open-ended pattern.
+  origins.Replace({"https://.*example\\.com/.*token"});
+  EXPECT_TRUE(origins.Matches("https://example.com/" + std::string(50000, 'p') + "token"));
+}
+
+// Inputs that make a backtracking engine, or RE2's DFA, take seconds or hours: every check
+// comes back, and a check that runs out of its budget says "not covered".
+TEST(AllowedOrigins, HostileListsAndUrlsComeBack) {
+  std::string thousand_alts = "(a|a)";
+  for (int i = 0; i < 10; ++i) thousand_alts += "(a|a)";
+  std::vector<std::string> many;
+  for (int i = 0; i < 5007; ++i) many.push_back("https://.*a.{20}b" + std::to_string(i));
+  const struct {
+    const char* name;
+    std::vector<std::string> list;
+    std::string url;
+  } cases[] = {
+      {"NestedStars", {"(a*)*\\1b"}, std::string(2000, 'a')},
+      {"ManyAlternatives", {thousand_alts + "\\1b"}, std::string(41, 'a')},
+      {"CountedDotStar", {"(?:.*a){100}z"}, std::string(2 << 20, 'a')},
+      {"DfaBlowUp", {"https://.*a.{20}b"}, "https://" + std::string(2 << 20, 'a')},
+      {"QuadraticBackref", {"(.*)\\1z"}, std::string(100000, 'a')},
+      {"FiveThousandPatterns", many, "https://" + std::string(100000, 'a')},
+  };
+  for (const auto& c : cases) {
+    AllowedOrigins origins;
+    origins.Replace(c.list);
+    EXPECT_FALSE(origins.Matches(c.url)) << c.name;
+  }
+  // Within its budget the same kind of pattern still covers what std::regex says it covers.
+  AllowedOrigins origins;
+  origins.Replace({"(a*)*\\1b", "(?:.*a){100}z"});
+  EXPECT_TRUE(origins.Matches("aaaab/x"));
+  EXPECT_TRUE(origins.Matches(std::string(100, 'a') + "z"));
 }
 
 // Origin-like patterns made of hosts, ports, wildcards and regular-expression pieces.
@@ -271,65 +271,28 @@ std::string Piece(std::mt19937& rng, const std::vector<std::string>& pieces) {
   return pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(rng)];
 }
 
-// Beyond what the browser lets std::regex compile, or valid for std::regex but beyond what
-// the browser lets it backtrack through for `url`.
-bool RefusedForItsSearch(const std::string& pattern, const std::string& url) {
-  const std::string rewritten = RewritePattern(pattern);
-  const OriginPattern compiled(rewritten);
-  if (compiled.engine() == OriginPattern::Engine::kLinear) return false;
-  if (compiled.engine() == OriginPattern::Engine::kBacktracking)
-    return RewriteUrl(url).size() > compiled.max_url_bytes();
-  if (BeyondStdRegexBounds(rewritten)) return true;  // and std::regex may not see it
-  try {
-    std::regex(rewritten, std::regex::ECMAScript | std::regex::icase);
-  } catch (const std::regex_error&) {
-    return false;  // invalid: covers nothing either way
-  }
-  return true;
-}
-
-// Thousands of live matcher threads per byte of a 2 MB URL would take minutes to step
-// through; the check gives up at its step ceiling and counts the URL as not covered.
-TEST(AllowedOrigins, HeavyPatternOnHugeUrlEndsWithinTheStepCeiling) {
-  AllowedOrigins origins;
-  origins.Replace({"(?:.*a){1000}z"});  // a thousand live threads at every byte
-  EXPECT_FALSE(origins.Matches(std::string(2 << 20, 'a')));
-  // A URL it does cover still matches: the ceiling is far above an ordinary check.
-  EXPECT_TRUE(origins.Matches(std::string(1000, 'a') + "z"));
-}
-
-// A list whose patterns compile to more than the list's share of matcher instructions
-// keeps the patterns that fit; those after them cover nothing.
-TEST(AllowedOrigins, PatternsBeyondTheCompileBudgetCoverNothing) {
-  const std::string heavy = "https://heavy\\.example/a{20000}";
-  ASSERT_GT(RegexProgram::Compile(RewritePattern(heavy))->size(), 20000u);
-  const size_t fit = kMaxListInstructions / RegexProgram::Compile(RewritePattern(heavy))->size();
-  std::vector<std::string> patterns(fit + 10, heavy);
-  patterns.push_back("https://plain\\.example/");
-  AllowedOrigins origins;
-  origins.Replace(patterns);
-  EXPECT_TRUE(origins.Matches("https://heavy.example/" + std::string(20000, 'a')));
-  EXPECT_FALSE(origins.Matches("https://plain.example/"));
-  // Alone, the same pattern covers the URL.
-  origins.Replace({"https://plain\\.example/"});
-  EXPECT_TRUE(origins.Matches("https://plain.example/"));
-}
-
+// The decisions equal std::regex's for every list the browser does not refuse on purpose.
 TEST(AllowedOrigins, AgreesWithLiteralAlgorithmOnGeneratedLists) {
   const std::vector<std::string> schemes = {"https://", "http://", "HTTPS://", "", "https:/"};
   // Quantifiers only follow single atoms: nested ones make std::regex, the oracle here,
   // backtrack exponentially even on short URLs.
   const std::vector<std::string> atoms = {
-      "example", ".",       "com",   ":443",  ":4430", "*.",       "/",   "app", "a",
-      "(",       ")",       "[a-z]", "\\.",   "|",     "$",        "^",   "\\d", "E",
-      "x",       "(?:o|e)", "\\1",   "(?=e)", "-",     "\xc3\xa9", "[^/]"};
-  const std::vector<std::string> quantifiers = {"?", "*", "+", "{2}", "{1,3}", "*?", ""};
-  const std::vector<std::string> url_bits = {"example", ".", "com",      ":443",    ":4430", "/",
-                                             "app",     "a", "E",        "o",       "ee",    "\n",
-                                             "x",       "1", "\xc3\xa9", "EXAMPLE", ".org"};
+      "example", ".",      "com",   ":443",        ":4430",       "*.",      "/",       "app",
+      "a",       "(",      ")",     "[a-z]",       "\\.",         "|",       "$",       "^",
+      "\\d",     "E",      "x",     "(?:o|e)",     "\\1",         "(?=e)",   "-",       "\xc3\xa9",
+      "[^/]",    "(?!x)",  "\\b",   "\\B",         "[^]",         "[]",      "\\0",     "\\cA",
+      "[\\d-z]", "\\w",    "\\S",   "[[:alpha:]]", "[[:upper:]]", "(a)",     "\\2",     "]",
+      "}",       "[a-]",   "\\x41", "\\u00e9",     "[.]",         "(?=^h)",  "(?=\\b)", "\\/",
+      "[\\W]",   "[^\\D]", "{",     "[Z-a]",       "[[.a.]]",     "[[=e=]]", "\\e",     "_"};
+  const std::vector<std::string> quantifiers = {"?", "*", "+", "{2}", "{1,3}", "*?", "{0}", ""};
+  const std::vector<std::string> url_bits = {
+      "example", ".", "com", ":443", ":4430", "/", "app", "a",  "E",        "o",       "ee",
+      "\n",      "x", "1",   "\r",   "_",     " ", "A",   "\0", "\xc3\xa9", "EXAMPLE", ".org"};
   std::mt19937 rng(7);
   int covered = 0;
-  for (int i = 0; i < 3000; ++i) {
+  int compared = 0;
+  int refused = 0;
+  for (int i = 0; i < 6000; ++i) {
     std::vector<std::string> patterns;
     const int n = std::uniform_int_distribution<int>(1, 3)(rng);
     for (int k = 0; k < n; ++k) {
@@ -344,25 +307,39 @@ TEST(AllowedOrigins, AgreesWithLiteralAlgorithmOnGeneratedLists) {
       }
       patterns.push_back(p);
     }
+    // A pattern std::regex accepts but the browser refuses (see
+    // UnexpressiblePatternsFailClosed) has no literal answer to agree with.
+    bool refuses = false;
+    for (const std::string& p : patterns) {
+      const std::string r = RewritePattern(p);
+      if (OriginPattern(r).use() != OriginPattern::Use::kNever) continue;
+      try {
+        std::regex(r, std::regex::ECMAScript | std::regex::icase);
+        refuses = true;
+      } catch (const std::regex_error&) {
+      }
+    }
+    if (refuses) {
+      ++refused;
+      continue;
+    }
     AllowedOrigins origins;
     origins.Replace(patterns);
     for (int u = 0; u < 8; ++u) {
       std::string url = Piece(rng, {"https://", "http://", "HTTPS://", "ftp://"});
       const int len = std::uniform_int_distribution<int>(0, 6)(rng);
       for (int j = 0; j < len; ++j) url += Piece(rng, url_bits);
-      // Patterns whose backtracking could run away are refused on purpose (see
-      // BacktrackingUrlLimit): those lists have no literal answer to agree with.
-      if (std::any_of(patterns.begin(), patterns.end(),
-                      [&](const std::string& p) { return RefusedForItsSearch(p, url); })) {
-        continue;
-      }
       const bool expected = ReferenceMatches(patterns, url);
       covered += expected;
+      ++compared;
       ASSERT_EQ(origins.Matches(url), expected)
           << "url " << url << " first pattern " << patterns[0] << " of " << patterns.size();
     }
   }
-  EXPECT_GT(covered, 1000);  // both answers must be well represented
+  EXPECT_GT(covered, compared / 10);  // both answers must be well represented
+  EXPECT_LT(covered, compared * 9 / 10);
+  EXPECT_LT(refused, 60);  // the refused constructs are rare
+  std::printf("compared %d (covered %d), lists refused %d\n", compared, covered, refused);
 }
 
 TEST(AllowedOrigins, ReplaceAndMatchFromTwoThreads) {
