@@ -3,6 +3,7 @@
 #include <re2/re2.h>
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 #include <utility>
 
@@ -63,20 +64,24 @@ class CompiledOriginList {
       }
       v = rewritten;
     }
-    const size_t last_break = v.find_last_of("\r\n");
-    bool re2_answered = false;
-    // RE2 runs the prefix forms, right only for a URL without line breaks.
+    const size_t last_break = LastLineBreak(v);
+    // How far RE2 has read without finding a match; it runs the prefix forms, right only
+    // for a URL without line breaks.
+    size_t re2_read = 0;
     if (re2_ && last_break == std::string_view::npos) {
       const size_t span = Re2Span(v.size());
-      if (span > 0) {
-        if (re2_->Match(v, 0, span, RE2::ANCHOR_START, nullptr, 0)) return true;
-        re2_answered = span == v.size();
-      }
+      if (span > 0 && re2_->Match(v, 0, span, RE2::ANCHOR_START, nullptr, 0)) return true;
+      re2_read = span;
     }
     PcreBudget budget{kMaxPcreSteps, last_break == std::string_view::npos ? 0 : last_break + 1};
     for (const OriginPattern& p : compiled_) {
       if (p.use() == OriginPattern::Use::kNever) continue;
-      if (re2_answered && p.use() == OriginPattern::Use::kBoth) continue;
+      // RE2 has answered for the patterns it runs when it read the whole URL, and for those
+      // whose matches cannot be longer than what it read.
+      if (p.use() == OriginPattern::Use::kBoth && re2_read > 0 &&
+          (re2_read == v.size() ||
+           (p.translation().bounded && p.translation().max_width <= re2_read)))
+        continue;
       switch (p.Matches(v, &budget)) {
         case OriginPattern::Result::kYes:
           return true;
@@ -90,6 +95,15 @@ class CompiledOriginList {
   }
 
  private:
+  // The position of the URL's last CR or LF. Engines never produce one (they percent-encode
+  // them), so the common answer, none, comes from two fast scans.
+  static size_t LastLineBreak(std::string_view v) {
+    if (std::memchr(v.data(), '\n', v.size()) == nullptr &&
+        std::memchr(v.data(), '\r', v.size()) == nullptr)
+      return std::string_view::npos;
+    return v.find_last_of("\r\n");
+  }
+
   static uint64_t Saturate(uint64_t v) { return std::min<uint64_t>(v, uint64_t{1} << 50); }
 
   // How much of a URL of `size` bytes RE2 may read within its share of the check. RE2 reads

@@ -30,8 +30,9 @@ int OnCallout(pcre2_callout_block* block, void* data) {
   auto* budget = static_cast<PcreBudget*>(data);
   if (block->callout_string != nullptr) {
     // Before a back-reference: comparing it costs its length.
-    const size_t group = std::stoul(std::string(
-        reinterpret_cast<const char*>(block->callout_string), block->callout_string_length));
+    size_t group = 0;
+    for (size_t i = 0; i < block->callout_string_length; ++i)
+      group = group * 10 + static_cast<size_t>(block->callout_string[i] - '0');
     if (group < block->capture_top && block->offset_vector[2 * group] != PCRE2_UNSET)
       budget->steps -= static_cast<int64_t>(
           (block->offset_vector[2 * group + 1] - block->offset_vector[2 * group]) / 8);
@@ -46,12 +47,13 @@ int OnCallout(pcre2_callout_block* block, void* data) {
 // What a thread needs to run matches, made once per thread.
 struct Scratch {
   pcre2_match_context* context = pcre2_match_context_create(nullptr);
+  // None where PCRE2 has no JIT.
   pcre2_jit_stack* jit_stack = pcre2_jit_stack_create(32 * 1024, kJitStackBytes, nullptr);
   pcre2_match_data* data = nullptr;
   uint32_t data_pairs = 0;
 
   Scratch() {
-    pcre2_jit_stack_assign(context, nullptr, jit_stack);
+    if (jit_stack != nullptr) pcre2_jit_stack_assign(context, nullptr, jit_stack);
     pcre2_set_heap_limit(context, kHeapLimitKiB);
   }
   ~Scratch() {
@@ -121,7 +123,7 @@ OriginPattern::Result OriginPattern::Matches(std::string_view url,
   budget->steps -= kStepsPerCall;
   if (budget->steps < 0) return Result::kOutOfSteps;
   thread_local Scratch scratch;
-  if (scratch.context == nullptr || scratch.jit_stack == nullptr) return Result::kNo;
+  if (scratch.context == nullptr) return Result::kNo;  // out of memory
   pcre2_match_data* data = scratch.DataFor(static_cast<uint32_t>(translation_.captures) + 1);
   if (data == nullptr) return Result::kNo;
   pcre2_set_callout(scratch.context, OnCallout, budget);

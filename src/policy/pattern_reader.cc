@@ -293,7 +293,10 @@ class Reader {
   }
   // A number as _M_cur_int_value reads it; `huge_number` guards its overflow.
   int32_t Number(int radix) {
-    if (value_.size() > kMaxNumberDigits) tree_.huge_number = true;
+    if (value_.size() > kMaxNumberDigits) {
+      tree_.huge_number = true;
+      return INT32_MAX;
+    }
     int64_t v = 0;
     for (char c : value_) v = v * radix + traits_.value(c, radix);
     return static_cast<int32_t>(std::min<int64_t>(v, INT32_MAX));

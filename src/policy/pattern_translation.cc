@@ -424,6 +424,7 @@ Translation Translate(const PatternTree& tree) {
   }
   t.size = size;
   t.bounded = w.hi != kInf;
+  t.max_width = t.bounded ? static_cast<uint64_t>(w.hi) : 0;
   t.width_spread = t.bounded ? static_cast<uint64_t>(w.hi - w.lo) : 0;
   int unbounded = 0;
   Tameness(tree, re2, &unbounded, &t.tame);

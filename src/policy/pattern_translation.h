@@ -36,6 +36,7 @@ struct Translation {
   // states RE2's DFA can need few.
   uint64_t size = 0;
   bool bounded = false;
+  uint64_t max_width = 0;  // when bounded
   uint64_t width_spread = 0;
   bool tame = false;
 };
