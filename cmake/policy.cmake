@@ -1,9 +1,11 @@
-# Navigation policy core: no toolkit, no OS calls. The allow-list matches with RE2 and PCRE2
-# (Debian's libre2-dev and libpcre2-dev; cmake/windows.cmake builds them from source).
-if(NOT TARGET PkgConfig::RE2)
+# Navigation policy core: no toolkit, no OS calls. The allow-list matches with RE2 and PCRE2:
+# Debian's libre2-dev and libpcre2-dev here; cmake/windows.cmake builds them from Debian's
+# sources and names them in TRB_REGEX_LIBRARIES.
+if(NOT TRB_REGEX_LIBRARIES)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(RE2 REQUIRED IMPORTED_TARGET re2)
   pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
+  set(TRB_REGEX_LIBRARIES PkgConfig::RE2 PkgConfig::PCRE2)
 endif()
 add_library(trb_policy STATIC
   src/policy/split.cc
@@ -16,7 +18,7 @@ add_library(trb_policy STATIC
   src/policy/hand_off_limiter.cc
 )
 target_include_directories(trb_policy PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(trb_policy PUBLIC Threads::Threads PRIVATE PkgConfig::RE2 PkgConfig::PCRE2)
+target_link_libraries(trb_policy PUBLIC Threads::Threads PRIVATE ${TRB_REGEX_LIBRARIES})
 
 add_executable(policy_tests
   tests/unit/split_test.cc

@@ -24,6 +24,28 @@ include(GoogleTest)
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 enable_testing()
 
+# RE2 and PCRE2 from Debian's source packages (tests/windows/run.sh fetches them with
+# apt-get source), built with the cross compiler as static libraries. PCRE2 without its JIT:
+# the interpreter answers the same, only slower, and the step budget holds for both.
+set(TRBROWSER_RE2_DIR ${CMAKE_BINARY_DIR}/deps/re2 CACHE PATH "RE2 sources to build")
+set(TRBROWSER_PCRE2_DIR ${CMAKE_BINARY_DIR}/deps/pcre2 CACHE PATH "PCRE2 sources to build")
+if(NOT EXISTS ${TRBROWSER_RE2_DIR}/CMakeLists.txt OR NOT EXISTS ${TRBROWSER_PCRE2_DIR}/CMakeLists.txt)
+  message(FATAL_ERROR "RE2 and PCRE2 sources are missing in ${CMAKE_BINARY_DIR}/deps: "
+                      "run tests/windows/run.sh, which fetches them")
+endif()
+set(RE2_BUILD_TESTING OFF CACHE BOOL "" FORCE)
+set(PCRE2_BUILD_PCRE2GREP OFF CACHE BOOL "" FORCE)
+set(PCRE2_BUILD_TESTS OFF CACHE BOOL "" FORCE)
+set(PCRE2_SHOW_REPORT OFF CACHE BOOL "" FORCE)
+set(PCRE2_SUPPORT_JIT OFF CACHE BOOL "" FORCE)
+set(BUILD_SHARED_LIBS OFF CACHE BOOL "" FORCE)
+set(BUILD_STATIC_LIBS ON CACHE BOOL "" FORCE)
+add_subdirectory(${TRBROWSER_RE2_DIR} ${CMAKE_BINARY_DIR}/re2 EXCLUDE_FROM_ALL)
+add_subdirectory(${TRBROWSER_PCRE2_DIR} ${CMAKE_BINARY_DIR}/pcre2 EXCLUDE_FROM_ALL)
+target_compile_options(re2 PRIVATE -w)
+target_compile_options(pcre2-8-static PRIVATE -w)
+set(TRB_REGEX_LIBRARIES re2::re2 pcre2-8-static)
+
 include(cmake/policy.cmake)
 
 # The pipe channel: the portable files of cmake/pipe.cmake with the Windows siblings of the

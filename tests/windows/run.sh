@@ -10,7 +10,8 @@ root=$PWD
 
 # --- Packages -------------------------------------------------------------------------------
 packages=(
-  cmake ninja-build googletest g++-mingw-w64-x86-64 wine wine64
+  cmake ninja-build googletest g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64-posix dpkg-dev perl python3 unicode-data
+  wine wine64
   xvfb xauth openbox x11-utils coreutils
 )
 missing=()
@@ -30,6 +31,38 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     --no-install-recommends "${missing[@]}"
+fi
+
+# --- RE2 and PCRE2 sources ------------------------------------------------------------------
+# Debian has no mingw builds of them, so the build compiles Debian's source packages (the
+# versions bookworm ships). apt-get source fetches them through a private copy of the
+# machine's Debian sources, turned into deb-src entries, so the machine's apt configuration
+# stays as it is.
+deps="$root/build-windows/deps"
+if [[ ! -f "$deps/re2/CMakeLists.txt" || ! -f "$deps/pcre2/CMakeLists.txt" ]]; then
+  apt_dir="$root/build-windows/apt"
+  rm -rf "$apt_dir" "$deps"
+  mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$deps/src"
+  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+    sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+      >"$apt_dir/parts/debian.sources"
+  fi
+  if [[ -f /etc/apt/sources.list ]]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt_dir/parts/debian.list"
+  fi
+  apt_opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/parts"
+    -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
+  echo "windows tests: fetching the RE2 and PCRE2 sources" >&2
+  apt-get "${apt_opts[@]}" update -qq
+  (cd "$deps/src" && apt-get "${apt_opts[@]}" source -qq re2/bookworm pcre2/bookworm >/dev/null 2>&1)
+  mv "$deps"/src/re2-*/ "$deps/re2"
+  mv "$deps"/src/pcre2-*/ "$deps/pcre2"
+  rm -rf "$deps/src" "$apt_dir"
+  # Debian's RE2 sources leave out its generated tables and make them from unicode-data,
+  # as its own build does.
+  (cd "$deps/re2" && perl re2/make_perl_groups.pl >re2/perl_groups.cc &&
+    python3 re2/make_unicode_casefold.py >re2/unicode_casefold.cc &&
+    python3 re2/make_unicode_groups.py >re2/unicode_groups.cc)
 fi
 
 # --- Cross build ----------------------------------------------------------------------------
