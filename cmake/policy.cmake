@@ -10,6 +10,7 @@ endif()
 add_library(trb_policy STATIC
   src/policy/split.cc
   src/policy/pages.cc
+  src/policy/pattern_scanner.cc
   src/policy/pattern_reader.cc
   src/policy/pattern_translation.cc
   src/policy/origin_pattern.cc

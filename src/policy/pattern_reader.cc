@@ -6,218 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "policy/pattern_scanner.h"
+
 namespace trb {
 namespace {
 
 using Traits = std::regex_traits<char>;
-
-// libstdc++'s tokens for the ECMAScript grammar (bits/regex_scanner.tcc), in the same three
-// scanner states.
-enum class Tok {
-  kEof,
-  kChar,       // an ordinary character, `value[0]`
-  kHex,        // \xHH or \uHHHH, digits in `value`
-  kBackref,    // \N, digits in `value`
-  kClass,      // \d \D \s \S \w \W, the letter in `value`
-  kAny,        // .
-  kBegin,      // ^
-  kEnd,        // $
-  kWordBound,  // \b, or \B (value "n")
-  kOpen,       // (
-  kOpenPlain,  // (?:
-  kLookahead,  // (?= or (?! (value "n")
-  kClose,      // )
-  kBracket,    // [ or [^ (value "n")
-  kBracketEnd,
-  kDash,
-  kCollate,     // [.x.]
-  kClassName,   // [:x:]
-  kEquivalent,  // [=x=]
-  kBrace,       // {
-  kBraceEnd,
-  kComma,
-  kCount,  // digits in a brace, in `value`
-  kStar,
-  kPlus,
-  kQuestion,
-  kBar,
-  kError,
-};
-
-class Scanner {
- public:
-  explicit Scanner(std::string_view p) : p_(p) { Advance(); }
-
-  Tok tok() const { return tok_; }
-  const std::string& value() const { return value_; }
-
-  void Advance() {
-    value_.clear();
-    if (pos_ >= p_.size()) {
-      tok_ = state_ == State::kNormal ? Tok::kEof : Tok::kError;
-      return;
-    }
-    if (state_ == State::kBracket) return InBracket();
-    if (state_ == State::kBrace) return InBrace();
-    Normal();
-  }
-
- private:
-  enum class State { kNormal, kBracket, kBrace };
-
-  bool AtEnd() const { return pos_ >= p_.size(); }
-  char Next() { return p_[pos_++]; }
-  void Set(Tok t, std::string v = {}) {
-    tok_ = t;
-    value_ = std::move(v);
-  }
-
-  void Normal() {
-    const char c = Next();
-    switch (c) {
-      case '\\':
-        if (AtEnd()) return Set(Tok::kError);
-        return Escape();
-      case '(':
-        if (AtEnd() || p_[pos_] != '?') return Set(Tok::kOpen);
-        if (++pos_ >= p_.size()) return Set(Tok::kError);
-        switch (Next()) {
-          case ':':
-            return Set(Tok::kOpenPlain);
-          case '=':
-            return Set(Tok::kLookahead, "p");
-          case '!':
-            return Set(Tok::kLookahead, "n");
-          default:
-            return Set(Tok::kError);
-        }
-      case ')':
-        return Set(Tok::kClose);
-      case '[':
-        state_ = State::kBracket;
-        if (!AtEnd() && p_[pos_] == '^') {
-          ++pos_;
-          return Set(Tok::kBracket, "n");
-        }
-        return Set(Tok::kBracket);
-      case '{':
-        state_ = State::kBrace;
-        return Set(Tok::kBrace);
-      case '^':
-        return Set(Tok::kBegin);
-      case '$':
-        return Set(Tok::kEnd);
-      case '.':
-        return Set(Tok::kAny);
-      case '*':
-        return Set(Tok::kStar);
-      case '+':
-        return Set(Tok::kPlus);
-      case '?':
-        return Set(Tok::kQuestion);
-      case '|':
-        return Set(Tok::kBar);
-      default:  // ']' '}' NUL and every other byte stand for themselves
-        return Set(Tok::kChar, std::string(1, c));
-    }
-  }
-
-  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-  static bool IsXDigit(char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  }
-
-  // After a backslash that is not the last byte.
-  void Escape() {
-    const char c = Next();
-    static constexpr std::pair<char, char> kEscapes[] = {
-        {'0', '\0'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'v', '\v'}};
-    for (const auto& [name, byte] : kEscapes) {
-      if (c == name && (c != 'b' || state_ == State::kBracket))
-        return Set(Tok::kChar, std::string(1, byte));
-    }
-    switch (c) {
-      case 'b':
-        return Set(Tok::kWordBound);
-      case 'B':
-        return Set(Tok::kWordBound, "n");
-      case 'd':
-      case 'D':
-      case 's':
-      case 'S':
-      case 'w':
-      case 'W':
-        return Set(Tok::kClass, std::string(1, c));
-      case 'c':  // libstdc++ takes the next byte as it is
-        if (AtEnd()) return Set(Tok::kError);
-        return Set(Tok::kChar, std::string(1, Next()));
-      case 'x':
-      case 'u': {
-        std::string digits;
-        for (int i = 0; i < (c == 'x' ? 2 : 4); ++i) {
-          if (AtEnd() || !IsXDigit(p_[pos_])) return Set(Tok::kError);
-          digits += Next();
-        }
-        return Set(Tok::kHex, std::move(digits));
-      }
-      default:
-        if (IsDigit(c)) {
-          std::string digits(1, c);
-          while (!AtEnd() && IsDigit(p_[pos_])) digits += Next();
-          return Set(Tok::kBackref, std::move(digits));
-        }
-        return Set(Tok::kChar, std::string(1, c));
-    }
-  }
-
-  void InBracket() {
-    const char c = Next();
-    if (c == '-') return Set(Tok::kDash);
-    if (c == '[') {
-      if (AtEnd()) return Set(Tok::kError);
-      const char kind = p_[pos_];
-      if (kind != '.' && kind != ':' && kind != '=') return Set(Tok::kChar, "[");
-      ++pos_;
-      std::string name;
-      while (!AtEnd() && p_[pos_] != kind) name += Next();
-      if (AtEnd() || Next() != kind || AtEnd() || Next() != ']') return Set(Tok::kError);
-      return Set(kind == '.'   ? Tok::kCollate
-                 : kind == ':' ? Tok::kClassName
-                               : Tok::kEquivalent,
-                 std::move(name));
-    }
-    if (c == ']') {
-      state_ = State::kNormal;
-      return Set(Tok::kBracketEnd);
-    }
-    if (c == '\\') {
-      if (AtEnd()) return Set(Tok::kError);
-      return Escape();
-    }
-    Set(Tok::kChar, std::string(1, c));
-  }
-
-  void InBrace() {
-    const char c = Next();
-    if (IsDigit(c)) {
-      std::string digits(1, c);
-      while (!AtEnd() && IsDigit(p_[pos_])) digits += Next();
-      return Set(Tok::kCount, std::move(digits));
-    }
-    if (c == ',') return Set(Tok::kComma);
-    if (c == '}') {
-      state_ = State::kNormal;
-      return Set(Tok::kBraceEnd);
-    }
-    Set(Tok::kError);
-  }
-
-  std::string_view p_;
-  size_t pos_ = 0;
-  State state_ = State::kNormal;
-  Tok tok_ = Tok::kEof;
-  std::string value_;
-};
 
 // What one bracket expression adds up to, tested byte by byte the way libstdc++'s
 // _BracketMatcher::_M_apply does (bits/regex_compiler.h), with the same traits.
@@ -258,17 +52,17 @@ class Reader {
 
   PatternTree Run() {
     tree_.root = Disjunction(0);
-    if (ok_ && scanner_.tok() != Tok::kEof) ok_ = false;
+    if (ok_ && scanner_.tok() != PatternToken::kEof) ok_ = false;
     tree_.ok = ok_ && !tree_.huge_number;
     return std::move(tree_);
   }
 
  private:
-  bool Match(Tok t) {
+  bool Match(PatternToken t) {
     if (!ok_ || scanner_.tok() != t) return false;
     value_ = scanner_.value();
     scanner_.Advance();
-    if (scanner_.tok() == Tok::kError) ok_ = false;
+    if (scanner_.tok() == PatternToken::kError) ok_ = false;
     return true;
   }
   uint32_t Add(PatternNode node) {
@@ -307,7 +101,7 @@ class Reader {
     PatternNode alt;
     alt.kind = PatternNode::Kind::kAlt;
     alt.children.push_back(Alternative(depth));
-    while (Match(Tok::kBar)) alt.children.push_back(Alternative(depth));
+    while (Match(PatternToken::kBar)) alt.children.push_back(Alternative(depth));
     if (alt.children.size() == 1) return alt.children[0];
     return Add(std::move(alt));
   }
@@ -332,19 +126,19 @@ class Reader {
 
   bool Assertion(int depth, uint32_t* out) {
     PatternNode n;
-    if (Match(Tok::kBegin)) {
+    if (Match(PatternToken::kBegin)) {
       n.kind = PatternNode::Kind::kBegin;
-    } else if (Match(Tok::kEnd)) {
+    } else if (Match(PatternToken::kEnd)) {
       n.kind = PatternNode::Kind::kEnd;
-    } else if (Match(Tok::kWordBound)) {
+    } else if (Match(PatternToken::kWordBound)) {
       n.kind = PatternNode::Kind::kWordBoundary;
       n.negated = value_ == "n";
-    } else if (Match(Tok::kLookahead)) {
+    } else if (Match(PatternToken::kLookahead)) {
       n.kind = PatternNode::Kind::kLookahead;
       n.negated = value_ == "n";
       tree_.group_depth = std::max(tree_.group_depth, depth + 1);
       n.children.push_back(Disjunction(depth + 1));
-      if (!Match(Tok::kClose)) ok_ = false;
+      if (!Match(PatternToken::kClose)) ok_ = false;
     } else {
       return false;
     }
@@ -355,21 +149,22 @@ class Reader {
   bool Quantifier(uint32_t* atom) {
     PatternNode rep;
     rep.kind = PatternNode::Kind::kRepeat;
-    if (Match(Tok::kStar)) {
+    if (Match(PatternToken::kStar)) {
       rep.min = 0, rep.max = -1;
-    } else if (Match(Tok::kPlus)) {
+    } else if (Match(PatternToken::kPlus)) {
       rep.min = 1, rep.max = -1;
-    } else if (Match(Tok::kQuestion)) {
+    } else if (Match(PatternToken::kQuestion)) {
       rep.min = 0, rep.max = 1;
-    } else if (Match(Tok::kBrace)) {
-      if (!Match(Tok::kCount)) return Fail(), false;
+    } else if (Match(PatternToken::kBrace)) {
+      if (!Match(PatternToken::kCount)) return Fail(), false;
       rep.min = rep.max = Number(10);
-      if (Match(Tok::kComma)) rep.max = Match(Tok::kCount) ? Number(10) : -1;
-      if (!Match(Tok::kBraceEnd) || (rep.max >= 0 && rep.max < rep.min)) return Fail(), false;
+      if (Match(PatternToken::kComma)) rep.max = Match(PatternToken::kCount) ? Number(10) : -1;
+      if (!Match(PatternToken::kBraceEnd) || (rep.max >= 0 && rep.max < rep.min))
+        return Fail(), false;
     } else {
       return false;
     }
-    rep.lazy = Match(Tok::kQuestion);
+    rep.lazy = Match(PatternToken::kQuestion);
     rep.children.push_back(*atom);
     *atom = Add(std::move(rep));
     return true;
@@ -377,9 +172,9 @@ class Reader {
 
   // An ordinary character, a \x or \u escape, as _M_try_char reads them.
   bool TryChar(char* c) {
-    if (Match(Tok::kHex)) {
+    if (Match(PatternToken::kHex)) {
       *c = static_cast<char>(Number(16));
-    } else if (Match(Tok::kChar)) {
+    } else if (Match(PatternToken::kChar)) {
       *c = value_[0];
     } else {
       return false;
@@ -403,7 +198,7 @@ class Reader {
 
   bool Atom(int depth, uint32_t* out) {
     char c = 0;
-    if (Match(Tok::kAny)) {
+    if (Match(PatternToken::kAny)) {
       ByteSet set;
       for (int v = 0; v < 256; ++v) {
         const char t = traits_.translate_nocase(static_cast<char>(v));
@@ -413,7 +208,7 @@ class Reader {
       *out = AddSet(set);
     } else if (TryChar(&c)) {
       *out = Char(c);
-    } else if (Match(Tok::kBackref)) {
+    } else if (Match(PatternToken::kBackref)) {
       const int32_t n = Number(10);
       // Valid only for a group already closed.
       if (n < 1 || n > tree_.groups ||
@@ -425,13 +220,13 @@ class Reader {
         ref.group = n;
         *out = Add(std::move(ref));
       }
-    } else if (Match(Tok::kClass)) {
+    } else if (Match(PatternToken::kClass)) {
       *out = QuotedClass(value_[0]);
-    } else if (Match(Tok::kOpenPlain)) {
+    } else if (Match(PatternToken::kOpenPlain)) {
       *out = Group(depth, false);
-    } else if (Match(Tok::kOpen)) {
+    } else if (Match(PatternToken::kOpen)) {
       *out = Group(depth, true);
-    } else if (Match(Tok::kBracket)) {
+    } else if (Match(PatternToken::kBracket)) {
       *out = Bracket(value_ == "n");
     } else {
       return false;
@@ -447,7 +242,7 @@ class Reader {
       open_groups_.push_back(number);
     }
     const uint32_t body = Disjunction(depth + 1);
-    if (!Match(Tok::kClose)) return Fail();
+    if (!Match(PatternToken::kClose)) return Fail();
     if (capturing) open_groups_.pop_back();
     const uint32_t g = Wrap(PatternNode::Kind::kGroup, body);
     tree_.nodes[g].group = number;
@@ -477,29 +272,29 @@ class Reader {
     char c = 0;
     if (TryChar(&c)) {
       last = Last::kChar, last_char = c;
-    } else if (Match(Tok::kDash)) {
+    } else if (Match(PatternToken::kDash)) {
       last = Last::kChar, last_char = '-';
     }
-    while (ok_ && !Match(Tok::kBracketEnd)) {
-      if (Match(Tok::kCollate)) {
+    while (ok_ && !Match(PatternToken::kBracketEnd)) {
+      if (Match(PatternToken::kCollate)) {
         const std::string symbol = traits_.lookup_collatename(value_.begin(), value_.end());
         if (symbol.empty()) return Fail();
         b.chars.push_back(traits_.translate_nocase(symbol[0]));
         symbol.size() == 1 ? push_char(symbol[0]) : push_class();
-      } else if (Match(Tok::kEquivalent)) {
+      } else if (Match(PatternToken::kEquivalent)) {
         push_class();
         const std::string symbol = traits_.lookup_collatename(value_.begin(), value_.end());
         if (symbol.empty()) return Fail();
         b.equivalents.push_back(traits_.transform_primary(symbol.begin(), symbol.end()));
-      } else if (Match(Tok::kClassName)) {
+      } else if (Match(PatternToken::kClassName)) {
         push_class();
         const auto mask = traits_.lookup_classname(value_.begin(), value_.end(), true);
         if (mask == Traits::char_class_type{}) return Fail();
         b.classes |= mask;
       } else if (TryChar(&c)) {
         push_char(c);
-      } else if (Match(Tok::kDash)) {
-        if (Match(Tok::kBracketEnd)) {
+      } else if (Match(PatternToken::kDash)) {
+        if (Match(PatternToken::kBracketEnd)) {
           push_char('-');
           break;
         }
@@ -507,7 +302,7 @@ class Reader {
         if (last == Last::kChar) {
           if (TryChar(&c)) {
             if (!range(last_char, c)) return Fail();
-          } else if (Match(Tok::kDash)) {
+          } else if (Match(PatternToken::kDash)) {
             if (!range(last_char, '-')) return Fail();
           } else {
             return Fail();
@@ -515,7 +310,7 @@ class Reader {
         } else {
           push_char('-');
         }
-      } else if (Match(Tok::kClass)) {
+      } else if (Match(PatternToken::kClass)) {
         push_class();
         const char letter = value_[0];
         const auto mask = traits_.lookup_classname(&letter, &letter + 1, true);
@@ -534,7 +329,7 @@ class Reader {
   }
 
   Traits traits_;
-  Scanner scanner_;
+  PatternScanner scanner_;
   std::string value_;
   bool ok_ = true;
   std::vector<int32_t> open_groups_;

@@ -234,6 +234,8 @@ class Emitter {
         *out += "\\z";
         return;
       case Kind::kWordBoundary:
+        // Both libraries take word bytes to be ASCII letters, digits and '_', as libstdc++
+        // does in the classic locale (the browser never sets another C++ locale).
         if (!at.inside || at.lo > 0) {
           *out += n.negated ? "\\B" : "\\b";
         } else if (at.hi == 0) {
