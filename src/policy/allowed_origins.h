@@ -14,12 +14,13 @@ namespace trb {
 class CompiledOriginList;  // immutable, compiled once per Replace
 
 // What one check may spend, whatever the list and the URL, so that a check holds the UI
-// thread for about 10 ms at most (half each, measured on a 2-core x86-64 of 2024 with the
-// bench's hostile cases; see README "Allow-list limits"). RE2 runs only where its worst case
-// stays within its share: its cost is counted in NFA positions alive per byte of URL, each
-// about 10 ns in the worst case. PCRE2 counts its steps (one per item tried, about 20 ns
-// each, and the length of what a back-reference compares). A check whose PCRE2 steps run
-// out answers "not covered".
+// thread for about 10 ms at most, half for each library (calibrated on the project's 2-core
+// x86-64 build machine; bench_allowed_origins times the hostile cases against the 10 ms).
+// RE2 runs only where its worst case stays within its share: its cost is counted in NFA
+// positions alive per byte of URL read, about 10 ns each at worst (a DFA that builds a new
+// state at every byte). PCRE2 counts its steps: one per item tried, about 20 ns each, plus
+// the length of what a back-reference compares. A check whose PCRE2 steps run out answers
+// "not covered".
 inline constexpr uint64_t kMaxRe2Work = 500'000;
 inline constexpr int64_t kMaxPcreSteps = 250'000;
 
