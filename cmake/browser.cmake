@@ -16,6 +16,7 @@ target_link_libraries(trb_app_core PUBLIC trb_pipe trb_policy PRIVATE trb_versio
 
 add_library(trb_host_qt STATIC
   src/host/qt/browser_window.cc
+  src/host/qt/navigation_guard.cc
   src/host/qt/page_scheme.cc
   src/host/qt/qt_browser.cc
   src/host/qt/qt_engine.cc

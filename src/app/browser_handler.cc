@@ -10,14 +10,22 @@
 
 namespace trb {
 
+namespace {
+
+PopupRule WithPace(PopupRule rule) {
+  if (!rule.hand_offs) rule.hand_offs = std::make_shared<HandOffLimiter>();
+  return rule;
+}
+
+}  // namespace
+
 BrowserHandler::BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views,
-                               bool is_main, std::shared_ptr<HandOffLimiter> hand_offs,
-                               std::shared_ptr<EventSink> events)
+                               bool is_main, PopupRule popups, std::shared_ptr<EventSink> events)
     : engine_(engine),
       pipe_(std::move(pipe)),
       use_views_(use_views),
       is_main_(is_main),
-      hand_offs_(hand_offs ? std::move(hand_offs) : std::make_shared<HandOffLimiter>()),
+      popups_(WithPace(std::move(popups))),
       events_(std::move(events)) {
   if (is_main_) g_main_handler.store(this);
 }
@@ -84,10 +92,13 @@ void BrowserHandler::OnBeforeClose(host::BrowserView& browser) {
 void BrowserHandler::OnBeforePopup(host::BrowserView& /*browser*/, const std::string& target_url) {
   AssertUiThread();
   // Every popup, whoever opens it, is an independent window with a handler of its own whose
-  // allow-list stays empty.
+  // own allow-list stays empty. Restricted popups obey the main browser's list instead: this
+  // handler's, or, when this is a popup itself, the one it obeys.
   Report([&] { return events::Popup(target_url); });
+  PopupRule rule = popups_;
+  if (rule.restricted && !rule.governor) rule.governor = shared_from_this();
   auto handler = std::make_shared<BrowserHandler>(engine_, PipeThreadControl{}, false, false,
-                                                  hand_offs_, events_);
+                                                  std::move(rule), events_);
   engine_.CreateBrowser(host::WindowSpec{kPopupWindowTitle, /*visible=*/true}, handler, target_url);
 }
 
@@ -126,14 +137,16 @@ void BrowserHandler::OnWindowStateChange(host::BrowserView& /*browser*/, host::W
 bool BrowserHandler::OnBeforeBrowse(host::BrowserView& /*browser*/, host::Frame& frame,
                                     const std::string& url, bool /*is_redirect*/) {
   AssertUiThread();
-  NavigationDecision decision = DecideBeforeBrowse(url, allowed_origins_);
+  const AllowedOrigins& list =
+      popups_.governor ? popups_.governor->allowed_origins_ : allowed_origins_;
+  NavigationDecision decision = DecideBeforeBrowse(url, list);
   switch (decision.action) {
     case NavigationDecision::Action::kAllow:
       return false;
     case NavigationDecision::Action::kHandToOs:
       // Always cancelled; handed over only at the pace a person could ask for it, so a page
       // navigating to the scheme in a loop cannot flood the desktop with processes.
-      if (hand_offs_->Allow(HandOffLimiter::Clock::now())) {
+      if (popups_.hand_offs->Allow(HandOffLimiter::Clock::now())) {
         engine_.OpenExternal(url);
         Report([&] { return events::Handoff(url); });
       }

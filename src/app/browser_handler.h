@@ -25,17 +25,28 @@ struct PipeThreadControl {
 inline constexpr const char* kMainWindowTitle = "Tavrin WebBrowser";
 inline constexpr const char* kPopupWindowTitle = "New Browser Window";
 
+class BrowserHandler;
+
+// How the popups of a browser are governed; every popup passes its rule on to its own.
+struct PopupRule {
+  // --restrict-popups: every navigation of every popup obeys the main browser's allow-list.
+  bool restricted = false;
+  // The handler whose allow-list decides this handler's navigations; none: its own (the main
+  // browser's list, or the empty list of a popup that is not restricted).
+  std::shared_ptr<const BrowserHandler> governor;
+  // Paces own-scheme hand-offs, one pace for every window of the process; made when none.
+  std::shared_ptr<HandOffLimiter> hand_offs;
+};
+
 class BrowserHandler : public MainHandler,
                        public host::BrowserEvents,
                        public std::enable_shared_from_this<BrowserHandler> {
  public:
-  // `hand_offs` paces own-scheme hand-offs; popups share their opener's, so that no window of
-  // the process gets a pace of its own. A new one is made when none is given. `events`, when
-  // given, hears what happens (popups pass it on to theirs): everything of the main window,
-  // and the popups and hand-offs of every window.
+  // `popups` says how this handler's popups are governed and paced. `events`, when given,
+  // hears what happens (popups pass it on to theirs): everything of the main window, and the
+  // popups and hand-offs of every window.
   BrowserHandler(host::Engine& engine, PipeThreadControl pipe, bool use_views, bool is_main,
-                 std::shared_ptr<HandOffLimiter> hand_offs = nullptr,
-                 std::shared_ptr<EventSink> events = nullptr);
+                 PopupRule popups = {}, std::shared_ptr<EventSink> events = nullptr);
   ~BrowserHandler() override;
   BrowserHandler(const BrowserHandler&) = delete;
   BrowserHandler& operator=(const BrowserHandler&) = delete;
@@ -90,7 +101,7 @@ class BrowserHandler : public MainHandler,
   std::vector<std::shared_ptr<host::BrowserView>> browser_list_;
   const bool use_views_;
   const bool is_main_;
-  const std::shared_ptr<HandOffLimiter> hand_offs_;
+  const PopupRule popups_;
   const std::shared_ptr<EventSink> events_;
 };
 

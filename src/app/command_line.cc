@@ -53,6 +53,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       cl.version = true;
     } else if (MatchSwitch(arg, "use-views", &value)) {
       cl.use_views = true;
+    } else if (MatchSwitch(arg, "restrict-popups", &value)) {
+      cl.restrict_popups = true;
     } else if (MatchSwitch(arg, "url", &value)) {
       cl.url = value;
     } else if (MatchSwitch(arg, "named-pipe", &value)) {

@@ -13,6 +13,7 @@ struct CommandLine {
   bool help = false;     // --help: print the usage and start nothing
   bool version = false;  // --version: print the version and start nothing
   bool use_views = false;
+  bool restrict_popups = false;            // --restrict-popups: popups obey the main allow-list
   std::string url;                         // value of --url (read, never decides what is shown)
   std::string named_pipe;                  // value of --named-pipe, empty when absent
   std::optional<std::string> events_pipe;  // value of --events-pipe, absent without it

@@ -7,8 +7,10 @@ namespace trb {
 void HostApp::OnContextInitialized(const CommandLine& cl) {
   // In views mode the window shows at once and follows the page title; either way a close
   // request goes through the handler first.
+  PopupRule popups;
+  popups.restricted = cl.restrict_popups;
   auto handler = std::make_shared<BrowserHandler>(engine_, pipe_, cl.use_views, /*is_main=*/true,
-                                                  nullptr, events_);
+                                                  popups, events_);
   // The "url" switch never decides what is shown: the default page replaces everything as
   // soon as the browser exists, so the browser starts empty.
   engine_.CreateBrowser(host::WindowSpec{kMainWindowTitle, /*visible=*/cl.use_views}, handler,

@@ -212,6 +212,34 @@ TEST_F(BrowserHandlerTest, EveryPopupGetsAVisibleWindowAndItsOwnNonMainHandler) 
   EXPECT_FALSE(second->is_main());
 }
 
+// --restrict-popups: popups, and the popups they open, decide against the main browser's list
+// as it stands at each navigation, and refuse with the same page.
+TEST_F(BrowserHandlerTest, RestrictedPopupsObeyTheMainList) {
+  PopupRule restricted;
+  restricted.restricted = true;
+  auto main =
+      std::make_shared<BrowserHandler>(engine, PipeThreadControl{}, false, true, restricted);
+  main->allowed_origins_.Replace({"http://allowed\\.test/"});
+  main->OnBeforePopup(*browser, "http://other.test/");
+  ASSERT_EQ(engine.created.size(), 1u);
+  auto& popup = dynamic_cast<BrowserHandler&>(*engine.created[0].events);
+  popup.OnBeforePopup(*browser, "http://other.test/");
+  ASSERT_EQ(engine.created.size(), 2u);
+  auto& second = dynamic_cast<BrowserHandler&>(*engine.created[1].events);
+  for (BrowserHandler* handler : {&popup, &second}) {
+    EXPECT_TRUE(handler->allowed_origins_.IsEmpty());
+    FakeFrame frame(false);
+    EXPECT_FALSE(handler->OnBeforeBrowse(*browser, frame, "http://allowed.test/x", false));
+    EXPECT_TRUE(handler->OnBeforeBrowse(*browser, frame, "http://other.test/", true));
+    EXPECT_EQ(frame.loaded, (std::vector<std::string>{
+                                MakeDataURL(AccessDeniedPage("http://other.test/"), "text/html")}));
+  }
+  main->allowed_origins_.Replace({"http://other\\.test/"});
+  FakeFrame frame(true);
+  EXPECT_FALSE(second.OnBeforeBrowse(*browser, frame, "http://other.test/", false));
+  EXPECT_TRUE(second.OnBeforeBrowse(*browser, frame, "http://allowed.test/", false));
+}
+
 TEST_F(BrowserHandlerTest, TitleGoesToTheWindowUnchanged) {
   auto handler = MakeHandler(true);
   handler->OnTitleChange(*browser, " A <title> & more ");
@@ -319,7 +347,7 @@ class RecordingSink : public EventSink {
 TEST_F(BrowserHandlerTest, EventsComeFromTheMainWindowAndHandOffsAndPopupsFromAny) {
   auto sink = std::make_shared<RecordingSink>();
   auto main =
-      std::make_shared<BrowserHandler>(engine, PipeThreadControl{}, false, true, nullptr, sink);
+      std::make_shared<BrowserHandler>(engine, PipeThreadControl{}, false, true, PopupRule{}, sink);
   main->OnBeforePopup(*browser, "http://popup.test/");
   ASSERT_EQ(engine.created.size(), 1u);
   auto& popup = dynamic_cast<BrowserHandler&>(*engine.created[0].events);

@@ -10,10 +10,12 @@ namespace {
 using Args = std::vector<std::string>;
 
 TEST(CommandLine, OwnSwitchesAreTakenAndTheRestForwarded) {
-  CommandLine cl = ParseCommandLine({"trbrowser", "--no-sandbox", "--named-pipe=/tmp/x.sock",
-                                     "--use-views", "--url=http://a/", "-platform", "offscreen",
-                                     "--renderer-process-limit=1", "--events-pipe=ev"});
+  CommandLine cl =
+      ParseCommandLine({"trbrowser", "--no-sandbox", "--named-pipe=/tmp/x.sock", "--use-views",
+                        "--url=http://a/", "-platform", "offscreen", "--renderer-process-limit=1",
+                        "--events-pipe=ev", "--restrict-popups"});
   EXPECT_TRUE(cl.use_views);
+  EXPECT_TRUE(cl.restrict_popups);
   EXPECT_EQ(cl.named_pipe, "/tmp/x.sock");
   EXPECT_EQ(cl.events_pipe, "ev");
   EXPECT_EQ(cl.url, "http://a/");
@@ -39,6 +41,7 @@ TEST(CommandLine, NoEngineSwitchesNoMarker) {
   EXPECT_TRUE(cl.named_pipe.empty());
   EXPECT_FALSE(cl.events_pipe);
   EXPECT_FALSE(cl.use_views);
+  EXPECT_FALSE(cl.restrict_popups);
 }
 
 TEST(CommandLine, RootNeedsTheSandboxOff) {

@@ -7,70 +7,19 @@
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
-#include <QWebEngineNewWindowRequest>
 #include <QWebEngineView>
 
 #include "host/qt/browser_window.h"
-#include "host/qt/page_scheme.h"
+#include "host/qt/navigation_guard.h"
 #include "host/qt/qt_engine.h"
 #include "host/qt/qt_strings.h"
 #include "host/qt/web_page.h"
 
 namespace trb::host {
-namespace {
-
-bool IsWebScheme(const QString& scheme) { return scheme == "http" || scheme == "https"; }
-
-// Schemes the engine loads itself. Any other scheme an accepted navigation would hand to the
-// desktop, which only our own scheme's decision may do.
-bool IsEngineScheme(const QString& scheme) {
-  static const QStringList kSchemes = {"http",
-                                       "https",
-                                       "data",
-                                       "file",
-                                       "about",
-                                       "blob",
-                                       "ws",
-                                       "wss",
-                                       "filesystem",
-                                       "javascript",
-                                       "view-source",
-                                       "chrome",
-                                       QString(kPageScheme)};
-  return kSchemes.contains(scheme);
-}
-
-}  // namespace
-
-// The main frame: a generated page replaces the document once the refused navigation has
-// been dropped, hence the deferred load.
-class QtBrowser::MainFrame : public Frame {
- public:
-  explicit MainFrame(WebPage* page) : page_(page) {}
-  bool IsMain() const override { return true; }
-  void LoadURL(const std::string& url) override {
-    QTimer::singleShot(0, page_, [page = page_, url = ToQString(url)] {
-      if (page) page->load(QUrl(url));
-    });
-  }
-
- private:
-  QPointer<WebPage> page_;
-};
-
-// A subframe: the engine cannot load into it from here, so the page to show is remembered
-// and put in place by the request interceptor (page_scheme.h).
-class QtBrowser::SubFrame : public Frame {
- public:
-  bool IsMain() const override { return false; }
-  void LoadURL(const std::string& url) override { replacement = url; }
-  std::string replacement;
-};
 
 QtBrowser::QtBrowser(QtEngine& engine, std::shared_ptr<BrowserEvents> events)
     : engine_(engine),
       events_(std::move(events)),
-      denials_(std::make_shared<SubframeDenials>()),
       state_(std::make_shared<BrowserState>()),
       context_(std::make_unique<QObject>()) {}
 
@@ -93,10 +42,8 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
   auto* layout = new QVBoxLayout(window_);
   layout->setContentsMargins(0, 0, 0, 0);
   view_ = new QWebEngineView(window_);
-  page_ = new WebPage(profile, view_, [this](const QUrl& u, bool main_frame, bool redirect) {
-    return OnNavigation(u, main_frame, redirect);
-  });
-  page_->setUrlRequestInterceptor(new SubframeInterceptor(denials_, page_));
+  page_ = new WebPage(profile, view_);
+  guard_ = std::make_unique<NavigationGuard>(*this, *events_, view_, page_);
   view_->setPage(page_);
   layout->addWidget(view_);
 
@@ -115,8 +62,6 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
                    [this](QWebEnginePage::RenderProcessTerminationStatus status, int exit_code) {
                      OnRendererGone(status, exit_code);
                    });
-  QObject::connect(page_, &QWebEnginePage::newWindowRequested, context_.get(),
-                   [this](QWebEngineNewWindowRequest& request) { OnNewWindow(request); });
   QObject::connect(page_, &QWebEnginePage::windowCloseRequested, context_.get(), [weak] {
     if (auto self = weak.lock()) self->Close();
   });
@@ -133,6 +78,7 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
 
 void QtBrowser::Dispose() {
   closed_ = true;
+  if (guard_) guard_->Stop();
   state_->set_hidden(true);
   state_->set_url({});
   delete window_.data();  // owns the view, which owns the page
@@ -145,15 +91,7 @@ bool QtBrowser::Owns(const QWebEngineDownloadRequest* download) const {
 // ---- BrowserView ----
 
 void QtBrowser::LoadURL(const std::string& url) {
-  if (closed_ || !page_) return;
-  QUrl qurl(ToQString(url));
-  // The engine never asks about these before loading them, so the decision is taken here.
-  if (qurl.scheme() == "about" || !IsEngineScheme(qurl.scheme())) {
-    MainFrame frame(page_);
-    if (events_->OnBeforeBrowse(*this, frame, url, false)) return;
-    if (!IsEngineScheme(qurl.scheme())) return;
-  }
-  page_->load(qurl);
+  if (!closed_ && guard_) guard_->Load(url);
 }
 
 void QtBrowser::Reload() {
@@ -170,7 +108,7 @@ void QtBrowser::Close() {
   closed_ = true;
   state_->set_hidden(true);
   state_->set_url({});
-  if (page_) page_->ClearNavigationHook();
+  if (guard_) guard_->Stop();
   context_.reset();
   if (window_) {
     window_->hide();
@@ -181,26 +119,6 @@ void QtBrowser::Close() {
 }
 
 // ---- Engine events ----
-
-bool QtBrowser::OnNavigation(const QUrl& url, bool main_frame, bool redirect) {
-  if (closed_) return false;
-  std::string text = ToUtf8(url);
-  if (main_frame) {
-    MainFrame frame(page_);
-    if (events_->OnBeforeBrowse(*this, frame, text, redirect)) return false;
-    return IsEngineScheme(url.scheme());
-  }
-  // The interceptor's own redirect to the page it serves for a refused request.
-  if (url.scheme() == kPageScheme && denials_->TakeIssued(text)) return true;
-  SubFrame frame;
-  if (!events_->OnBeforeBrowse(*this, frame, text, redirect)) return IsEngineScheme(url.scheme());
-  // A refused web request goes ahead so that the interceptor can swap the page in; anything
-  // else refused leaves the frame as it was.
-  if (!frame.replacement.empty() && IsWebScheme(url.scheme())) {
-    return denials_->Add(text, frame.replacement);
-  }
-  return false;
-}
 
 void QtBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
   if (closed_) return;
@@ -215,8 +133,8 @@ void QtBrowser::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     events_->OnLoadEnd(*this, ToUtf8(info.url()));
     return;
   }
-  MainFrame frame(page_);  // the engine reports failures of the main frame only
-  events_->OnLoadError(*this, frame, info.errorCode(), ToUtf8(info.errorString()),
+  // The engine reports failures of the main frame only.
+  events_->OnLoadError(*this, guard_->main_frame(), info.errorCode(), ToUtf8(info.errorString()),
                        ToUtf8(info.url()));
 }
 
@@ -227,13 +145,8 @@ void QtBrowser::OnRendererGone(int status, int exit_code) {
   if (status == QWebEnginePage::KilledTerminationStatus) how = RendererEnd::kKilled;
   // The engine reports no load error for a dead renderer and would leave a dead frame: the
   // handler decides what shows instead.
-  MainFrame frame(page_);
-  events_->OnRenderProcessTerminated(*this, frame, how, exit_code, ToUtf8(page_->url()));
-}
-
-void QtBrowser::OnNewWindow(QWebEngineNewWindowRequest& request) {
-  // Not opened in the engine's own popup: the handler makes an independent browser.
-  if (!closed_) events_->OnBeforePopup(*this, ToUtf8(request.requestedUrl()));
+  events_->OnRenderProcessTerminated(*this, guard_->main_frame(), how, exit_code,
+                                     ToUtf8(page_->url()));
 }
 
 namespace {

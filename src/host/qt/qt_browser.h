@@ -1,5 +1,6 @@
 // One browser on Qt WebEngine: a page in a view in its own top-level window. Adapts the
-// engine's signals and overrides to the BrowserEvents of its handler.
+// engine's signals to the BrowserEvents of its handler; where the page may go is its
+// NavigationGuard's affair.
 #pragma once
 
 #include <QPointer>
@@ -12,10 +13,8 @@
 #include "host/engine.h"
 
 class QRect;
-class QUrl;
 class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
-class QWebEngineNewWindowRequest;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -23,7 +22,7 @@ namespace trb::host {
 
 class BrowserWindow;
 class QtEngine;
-class SubframeDenials;
+class NavigationGuard;
 class WebPage;
 
 class QtBrowser : public BrowserView,
@@ -63,12 +62,7 @@ class QtBrowser : public BrowserView,
   WindowRect GetNormalRect() override;
 
  private:
-  class MainFrame;
-  class SubFrame;
-
-  bool OnNavigation(const QUrl& url, bool main_frame, bool redirect);
   void OnLoadingChanged(const QWebEngineLoadingInfo& info);
-  void OnNewWindow(QWebEngineNewWindowRequest& request);
   // `status` is a QWebEnginePage::RenderProcessTerminationStatus.
   void OnRendererGone(int status, int exit_code);
   void ShowRestored(bool topmost);
@@ -76,13 +70,13 @@ class QtBrowser : public BrowserView,
 
   QtEngine& engine_;
   std::shared_ptr<BrowserEvents> events_;
-  std::shared_ptr<SubframeDenials> denials_;
   const std::shared_ptr<BrowserState> state_;
   // Receiver of the engine's signals: they stop when this browser goes.
   std::unique_ptr<QObject> context_;
   QPointer<BrowserWindow> window_;
   QPointer<QWebEngineView> view_;
   QPointer<WebPage> page_;
+  std::unique_ptr<NavigationGuard> guard_;  // set with the page, for the browser's life
   // The restored rectangle GEOMETRY set, applied when the window is next shown: until then
   // the window manager may still move the window for an earlier show.
   std::optional<WindowRect> normal_rect_;

@@ -2,9 +2,6 @@
 
 namespace trb::host {
 
-WebPage::WebPage(QWebEngineProfile* profile, QObject* parent, NavigationHook hook)
-    : QWebEnginePage(profile, parent), hook_(std::move(hook)) {}
-
 bool WebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool is_main_frame) {
   return hook_ && hook_(url, is_main_frame, type == NavigationTypeRedirect);
 }

@@ -1,4 +1,4 @@
-// The engine's page for one browser: passes every navigation decision to its owner.
+// The engine's page for one browser: passes every navigation decision to its guard.
 #pragma once
 
 #include <QWebEnginePage>
@@ -13,7 +13,8 @@ class WebPage : public QWebEnginePage {
   // Returns whether the engine may go ahead: (url, main frame?, redirect?).
   using NavigationHook = std::function<bool(const QUrl&, bool, bool)>;
 
-  WebPage(QWebEngineProfile* profile, QObject* parent, NavigationHook hook);
+  WebPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {}
+  void SetNavigationHook(NavigationHook hook) { hook_ = std::move(hook); }
   // After the browser has closed: every further navigation is refused.
   void ClearNavigationHook() { hook_ = nullptr; }
 
