@@ -494,6 +494,35 @@ class Browser:
     def size_hints(self, wid):
         return self.x("xprop", "-id", str(wid), "WM_NORMAL_HINTS")
 
+    def wm_close(self, wid):
+        self.x("wmctrl", "-i", "-c", hex(wid))
+
+    def wm_close_until(self, window, done, what):
+        """Asks the window manager to close `window` (an id, or a function that looks it up
+        afresh for each request) until done() holds. The window manager drops a request for
+        a window it has not taken on yet, or that is briefly unmapped, so one request is not
+        enough on a loaded machine."""
+        deadline = time.monotonic() + 90
+        while True:
+            self.wm_close(window() if callable(window) else window)
+            settle = time.monotonic() + 2
+            while time.monotonic() < settle:
+                if done():
+                    return
+                time.sleep(0.05)
+            if time.monotonic() > deadline:
+                raise AssertionError("timed out waiting for " + what)
+
+    def pixel(self, wid, x, y):
+        """The colour at (x, y) of the window's contents, as RRGGBB."""
+        # Bounded: given a window that has gone, import waits for a click on one.
+        shot = subprocess.run(["import", "-window", hex(wid), "png:-"],
+                              env=self.display.env(), capture_output=True, timeout=30).stdout
+        out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
+                              "txt:-"], input=shot, capture_output=True, timeout=30).stdout.decode()
+        match = re.search(r"#([0-9A-Fa-f]{6})\b", out)
+        return match.group(1).upper() if match else None
+
 
 def make_xdg_open_stub(directory, record_path):
     """An xdg-open stand-in that records its arguments, one per line."""

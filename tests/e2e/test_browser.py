@@ -76,34 +76,6 @@ class BrowserTestCase(unittest.TestCase):
             browser.wait_url(lambda u: u.startswith("data:text/html"), what="default page")
         return browser
 
-    def wm_close(self, browser, wid):
-        browser.x("wmctrl", "-i", "-c", hex(wid))
-
-    def wm_close_until(self, browser, window, done, what):
-        """Asks the window manager to close `window` (an id, or a function that looks it up
-        afresh for each request) until done() holds. The window manager drops a request for
-        a window it has not taken on yet, or that is briefly unmapped, so one request is not
-        enough on a loaded machine."""
-        deadline = time.monotonic() + 90
-        while True:
-            self.wm_close(browser, window() if callable(window) else window)
-            settle = time.monotonic() + 2
-            while time.monotonic() < settle:
-                if done():
-                    return
-                time.sleep(0.05)
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for " + what)
-
-    def pixel(self, browser, wid, x, y):
-        """The colour at (x, y) of the window's contents, as RRGGBB."""
-        shot = subprocess.run(["import", "-window", hex(wid), "png:-"], env=display.env(),
-                              capture_output=True).stdout
-        out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
-                              "txt:-"], input=shot, capture_output=True).stdout.decode()
-        match = re.search(r"#([0-9A-Fa-f]{6})\b", out)
-        return match.group(1).upper() if match else None
-
 
 class StartupTest(BrowserTestCase):
     def test_starts_hidden_on_the_default_page(self):
@@ -283,11 +255,11 @@ class NavigationTest(BrowserTestCase):
         b.send("SHOW;GEOMETRY 50 50 650 850;SHOW;LOAD %s;" % host)
         b.wait_url(lambda u: u == host, what="frame host")
         # The host page paints green; the frame shows the generated page's dark grey.
-        wait_for(lambda: self.pixel(b, b.main_window(), 600, 450) == "00FF00",
+        wait_for(lambda: b.pixel(b.main_window(), 600, 450) == "00FF00",
                  what="host page painted")
-        wait_for(lambda: self.pixel(b, b.main_window(), 200, 280) == "404040",
+        wait_for(lambda: b.pixel(b.main_window(), 200, 280) == "404040",
                  what="Access Denied in the frame")
-        self.assertEqual(self.pixel(b, b.main_window(), 600, 450), "00FF00")
+        self.assertEqual(b.pixel(b.main_window(), 600, 450), "00FF00")
         self.assertEqual(b.geturl(), host)
         self.assertNotIn("/inner", server.requests[len(before):])
 
@@ -353,7 +325,7 @@ class NavigationTest(BrowserTestCase):
                          what="popup page title")[0]
         self.assertEqual(icon_sizes(b, popup), ICON_SIZES)
         # Closing the popup leaves the main browser and the pipe alone.
-        self.wm_close_until(b, popup, lambda: not b.windows(title="Popup Page"),
+        b.wm_close_until(popup, lambda: not b.windows(title="Popup Page"),
                             what="popup gone")
         self.assertTrue(b.ishidden())
         self.assertIsNone(b.proc.poll())
@@ -365,7 +337,7 @@ class CloseTest(BrowserTestCase):
         b.send("SET-HIDE-ON-CLOSE 1;LOAD %s;SHOW;" % server.url("/titled"))
         b.wait_url(lambda u: u == server.url("/titled"), what="page")
         self.assertFalse(b.ishidden())
-        self.wm_close_until(b, b.main_window(), b.ishidden, what="hidden by close")
+        b.wm_close_until(b.main_window(), b.ishidden, what="hidden by close")
         url = b.wait_url(lambda u: u.startswith("data:"), what="default page")
         self.assertEqual(decode_data_url(url), DEFAULT_PAGE)
         b.send("SHOW;")
@@ -376,7 +348,7 @@ class CloseTest(BrowserTestCase):
         b = self.start()
         b.send("SHOW;")
         b.ishidden()
-        self.wm_close_until(b, b.main_window(), lambda: b.proc.poll() is not None,
+        b.wm_close_until(b.main_window(), lambda: b.proc.poll() is not None,
                             what="exit after a window close")
         self.assertRegex(b.read_to_eof().decode(), GEOMETRY_REPORT)
         self.assertEqual(b.wait_exit(), 0)
@@ -392,12 +364,12 @@ class CloseTest(BrowserTestCase):
         reader.start()
         # Keep the pipe thread busy with window operations while the close waits for it.
         b.send("SHOW;ISHIDDEN;" * 300)
-        self.wm_close(b, wid)
+        b.wm_close(wid)
         try:
             b.send("NORESIZE;ISHIDDEN;" * 300)
         except OSError:
             pass  # the browser may already have gone
-        self.wm_close_until(b, wid, lambda: b.proc.poll() is not None,
+        b.wm_close_until(wid, lambda: b.proc.poll() is not None,
                             what="exit after a window close")
         self.assertTrue(reader.done.wait(60), "pipe not closed")
         data = reader.data().decode()
@@ -448,7 +420,7 @@ class CloseTest(BrowserTestCase):
 
         # The window is looked up afresh for each request: the first visible one seen at
         # start-up need not be the one that stays.
-        self.wm_close_until(b, b.main_window, lambda: b.proc.poll() is not None,
+        b.wm_close_until(b.main_window, lambda: b.proc.poll() is not None,
                             what="exit after a window close")
         self.assertEqual(b.proc.returncode, 0)
 

@@ -1,6 +1,7 @@
 #include "host/qt/navigation_guard.h"
 
 #include <QChildEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -9,6 +10,7 @@
 #include <QWebEngineView>
 
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "host/qt/page_scheme.h"
@@ -46,6 +48,26 @@ bool IsEngineScheme(const QString& scheme) {
 
 bool IsOwnScheme(const QString& scheme) {
   return (scheme + ':').toStdString() == std::string_view(kOwnScheme);
+}
+
+// The URL the engine would navigate to for `text`: a URL with a scheme the engine or the
+// browser knows, or written with "://", stands as written (QUrl lower-cases the scheme, as
+// the engine does); other text is fixed up the way an address bar does ("www.example.org"
+// and "127.0.0.1:8080/x" become http URLs, an absolute path a file: URL). Nothing when no
+// URL can be made of it.
+std::optional<QUrl> UrlFromControllerText(const std::string& text) {
+  const QString input = ToQString(text);
+  QUrl url(input);
+  const QString scheme = url.scheme();
+  // "localhost:8080/x" parses with the scheme "localhost"; only a scheme someone knows, or
+  // one written with "://", is taken as one.
+  if (IsEngineScheme(scheme) || IsOwnScheme(scheme) || input.contains(QStringLiteral("://"))) {
+    if (url.isValid()) return url;
+    return std::nullopt;
+  }
+  url = QUrl::fromUserInput(input);
+  if (url.isValid()) return url;
+  return std::nullopt;
 }
 
 // The context menu keeps editing in fields, copying a link's address, and back, forward and
@@ -109,21 +131,6 @@ class NavigationGuard::SubFrame : public Frame {
   void LoadURL(const std::string& url) override { replacement = url; }
   std::string replacement;
 };
-
-std::optional<QUrl> UrlFromControllerText(const std::string& text) {
-  const QString input = ToQString(text);
-  QUrl url(input);
-  const QString scheme = url.scheme();
-  // "localhost:8080/x" parses with the scheme "localhost"; only a scheme someone knows, or
-  // one written with "://", is taken as one.
-  if (IsEngineScheme(scheme) || IsOwnScheme(scheme) || input.contains(QStringLiteral("://"))) {
-    if (url.isValid()) return url;
-    return std::nullopt;
-  }
-  url = QUrl::fromUserInput(input);
-  if (url.isValid()) return url;
-  return std::nullopt;
-}
 
 NavigationGuard::NavigationGuard(BrowserView& browser, BrowserEvents& events, QWebEngineView* view,
                                  WebPage* page)
@@ -235,12 +242,27 @@ void NavigationGuard::WatchInputOf(QObject* object) {
 }
 
 bool NavigationGuard::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::ChildAdded) {
-    // The view puts its content in a child widget, made anew with each renderer.
-    QObject* child = static_cast<QChildEvent*>(event)->child();
-    if (child->isWidgetType()) WatchInputOf(child);
-  } else {
-    NoteInput(*event);
+  switch (event->type()) {
+    case QEvent::ChildAdded: {
+      // The view puts its content in a child widget, made anew with each renderer.
+      QObject* child = static_cast<QChildEvent*>(event)->child();
+      if (child->isWidgetType()) WatchInputOf(child);
+      break;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      // Nothing another program drags is taken: the engine would navigate to a dropped link
+      // or file, and it can crash reading what an X11 drag offers. Drags within the page
+      // stay.
+      if (static_cast<QDropEvent*>(event)->source() == nullptr) {
+        event->ignore();
+        return true;
+      }
+      NoteInput(*event);
+      break;
+    default:
+      NoteInput(*event);
   }
   return QObject::eventFilter(watched, event);
 }
@@ -263,7 +285,7 @@ void NavigationGuard::NoteInput(const QEvent& event) {
       break;
     }
     case QEvent::Drop:
-      // A link or file dropped on a page that does not take it: the page goes there.
+      // A link dropped on a page that does not take it: the page goes there.
       elsewhere_asked_ = true;
       break;
     default:

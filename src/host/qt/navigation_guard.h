@@ -8,7 +8,6 @@
 #include <QPointer>
 
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "host/engine.h"
@@ -69,11 +68,5 @@ class NavigationGuard : public QObject {
   bool elsewhere_asked_ = false;
   bool stopped_ = false;
 };
-
-// The URL the engine would navigate to for `text`: a URL with a scheme the engine or the
-// browser knows, or with "://", stands as written (the scheme lower-cased); other text is
-// fixed up the way an address bar does ("www.example.org" and "127.0.0.1:8080/x" become http
-// URLs, an absolute path a file: URL). Nothing when no URL can be made of it.
-std::optional<QUrl> UrlFromControllerText(const std::string& text);
 
 }  // namespace trb::host
