@@ -524,6 +524,15 @@ class Browser:
         return match.group(1).upper() if match else None
 
 
+def read_lines(path):
+    """The lines of a stub's record; none while it does not exist yet."""
+    try:
+        with open(path) as f:
+            return f.read().splitlines()
+    except FileNotFoundError:
+        return []
+
+
 def make_xdg_open_stub(directory, record_path):
     """An xdg-open stand-in that records its arguments, one per line."""
     bindir = os.path.join(directory, "bin")

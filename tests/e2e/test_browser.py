@@ -13,7 +13,8 @@ import time
 import unittest
 
 from fixture import (Browser, Display, PageServer, Reader, browser_path, closed_port,
-                     decode_data_url, make_xdg_open_stub, proc_status_field, wait_for)
+                     decode_data_url, make_xdg_open_stub, proc_status_field, read_lines,
+                     wait_for)
 
 DEFAULT_PAGE = (b'<html><head><title>Tavrin WebBrowser</title></head><body bgcolor="#404040">'
                 b'</body></html>')
@@ -467,15 +468,6 @@ def icon_sizes(browser, wid):
         at += 2 + w * h
     assert at == len(values), "truncated icon data"
     return sorted(sizes)
-
-
-def read_lines(path):
-    """The lines of a stub's record; none while it does not exist yet."""
-    try:
-        with open(path) as f:
-            return f.read().splitlines()
-    except FileNotFoundError:
-        return []
 
 
 if __name__ == "__main__":

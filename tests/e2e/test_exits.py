@@ -14,7 +14,7 @@ import unittest
 import urllib.parse
 
 from fixture import (Browser, Display, PageServer, decode_data_url, make_xdg_open_stub,
-                     wait_for)
+                     read_lines, wait_for)
 
 display = None
 server = None
@@ -351,14 +351,6 @@ def load_error(t, ctx):
     url = ctx.b.wait_url(lambda u: u.startswith("data:text/html;base64,") and
                          b"Failed to Load URL" in decode_data_url(u), what="Load Error")
     t.assertIn(b"net::ERR_INVALID_URL (-300)", decode_data_url(url))
-
-
-def read_lines(path):
-    try:
-        with open(path) as f:
-            return f.read().splitlines()
-    except FileNotFoundError:
-        return []
 
 
 # ---------------------------------------------------------------------------------------------

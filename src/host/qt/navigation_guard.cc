@@ -207,12 +207,14 @@ bool NavigationGuard::HandleNavigation(const QUrl& url, bool main_frame, bool re
 
 // ---- New windows ----
 
-// The engine reports a new tab the same way for target=_blank, a script's window.open, a
-// Ctrl+Shift-click, a Shift+middle-click and a dropped link; a background tab or a new
-// window only for a click or key with Ctrl or Shift held (or the middle button). A user's
-// request for another tab or window is a navigation of this page, decided like a plain
-// click; what is left is a page's popup. The engine opens no window of its own for either:
-// the request is never opened in a page.
+// Qt WebEngine 6.4 reports a new tab, asked for by the user, alike for a plainly clicked
+// target=_blank link, a script's window.open in a click handler, a Ctrl+Shift-click, a
+// Shift+middle-click and a dropped link; a background tab (middle or Ctrl) or a new window
+// (Shift) only for a click or key with those held, or for a script's synthetic click, which
+// is not the user's; window.open with a size is a dialog. So the input that came before
+// tells the user's gestures from a page's popups. A gesture is a navigation of this page,
+// decided like a plain click; the rest are popups. The engine opens no window of its own
+// for either: the request is never opened in a page.
 void NavigationGuard::HandleNewWindow(QWebEngineNewWindowRequest& request) {
   if (stopped_) return;
   bool gesture = false;
