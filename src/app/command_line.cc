@@ -17,6 +17,7 @@ constexpr SwitchHelp kSwitchHelp[] = {
     {"--named-pipe=NAME", "the controller's socket: a path, or a name in $TMPDIR"},
     {"--use-views", "show the main window at once instead of starting hidden"},
     {"--url=VALUE", "accepted and ignored: the browser starts on its default page"},
+    {"--restrict-popups", "every popup window obeys the main window's allow-list"},
     {"--events-pipe=NAME", "also push events (JSON lines) to this socket, same rules"},
     {"--help", "print this help and exit"},
     {"--version", "print the version and exit"},
