@@ -50,24 +50,33 @@ bool IsOwnScheme(const QString& scheme) {
   return (scheme + ':').toStdString() == std::string_view(kOwnScheme);
 }
 
-// The URL the engine would navigate to for `text`: a URL with a scheme the engine or the
-// browser knows, or written with "://", stands as written (QUrl lower-cases the scheme, as
-// the engine does); other text is fixed up the way an address bar does ("www.example.org"
-// and "127.0.0.1:8080/x" become http URLs, an absolute path a file: URL). Nothing when no
-// URL can be made of it.
-std::optional<QUrl> UrlFromControllerText(const std::string& text) {
+// What a LOAD navigates to: the URL the engine is given, and its text as the decision sees it
+// where the engine does not ask (about: and schemes it does not load, among them our own).
+struct ControllerUrl {
+  QUrl url;
+  std::string text;
+};
+
+// A URL with a scheme the engine or the browser knows, or written with "://", stands as
+// written, its scheme lower-cased as the engine does ("TAVRIN:x" is "tavrin:x"); the rest of
+// it stays byte for byte what the controller sent. Other text is fixed up the way an address
+// bar does ("www.example.org" and "127.0.0.1:8080/x" become http URLs, an absolute path a
+// file: URL). Nothing when no URL can be made of it.
+std::optional<ControllerUrl> UrlFromControllerText(const std::string& text) {
   const QString input = ToQString(text);
   QUrl url(input);
   const QString scheme = url.scheme();
   // "localhost:8080/x" parses with the scheme "localhost"; only a scheme someone knows, or
   // one written with "://", is taken as one.
   if (IsEngineScheme(scheme) || IsOwnScheme(scheme) || input.contains(QStringLiteral("://"))) {
-    if (url.isValid()) return url;
-    return std::nullopt;
+    if (!url.isValid()) return std::nullopt;
+    const size_t colon = text.find(':');  // QUrl found the scheme, so there is one
+    std::string spelled = scheme.toStdString() + text.substr(colon);
+    return ControllerUrl{std::move(url), std::move(spelled)};
   }
   url = QUrl::fromUserInput(input);
-  if (url.isValid()) return url;
-  return std::nullopt;
+  if (!url.isValid()) return std::nullopt;
+  return ControllerUrl{url, ToUtf8(url)};
 }
 
 // The context menu keeps editing in fields, copying a link's address, and back, forward and
@@ -165,20 +174,19 @@ void NavigationGuard::Stop() {
 
 void NavigationGuard::Load(const std::string& text) {
   if (stopped_ || !page_) return;
-  std::optional<QUrl> url = UrlFromControllerText(text);
-  if (!url) {
+  std::optional<ControllerUrl> target = UrlFromControllerText(text);
+  if (!target) {
     events_.OnLoadError(browser_, *main_frame_, kInvalidUrlCode, kInvalidUrlText, text);
     return;
   }
-  Navigate(*url);
+  Navigate(target->url, target->text);
 }
 
-void NavigationGuard::Navigate(const QUrl& url) {
-  // The engine never asks about these before loading them, so the decision is taken here, on
-  // the URL as the engine would spell it.
+void NavigationGuard::Navigate(const QUrl& url, const std::string& text) {
+  // The engine never asks about these before loading them, so the decision is taken here.
   const QString scheme = url.scheme();
   if (scheme == "about" || !IsEngineScheme(scheme)) {
-    if (events_.OnBeforeBrowse(browser_, *main_frame_, ToUtf8(url), false)) return;
+    if (events_.OnBeforeBrowse(browser_, *main_frame_, text, false)) return;
     if (!IsEngineScheme(scheme)) return;
   }
   page_->load(url);
@@ -232,7 +240,7 @@ void NavigationGuard::HandleNewWindow(QWebEngineNewWindowRequest& request) {
     }
   }
   if (gesture) {
-    Navigate(request.requestedUrl());
+    Navigate(request.requestedUrl(), ToUtf8(request.requestedUrl()));
   } else {
     events_.OnBeforePopup(browser_, ToUtf8(request.requestedUrl()));
   }

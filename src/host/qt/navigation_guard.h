@@ -54,8 +54,8 @@ class NavigationGuard : public QObject {
   // Input to the view that may come back as a new-window request.
   void NoteInput(const QEvent& event);
   void WatchInputOf(QObject* object);
-  // Loads `url` into the main frame, deciding first on the URLs the engine does not ask about.
-  void Navigate(const QUrl& url);
+  // Loads `url` into the main frame, deciding first, on `text`, where the engine does not ask.
+  void Navigate(const QUrl& url, const std::string& text);
 
   BrowserView& browser_;
   BrowserEvents& events_;
