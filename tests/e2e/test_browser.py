@@ -37,8 +37,6 @@ def setUpModule():
                 "<iframe id=f src='%s' style='border:0;width:400px;height:300px'></iframe>"
                 "</body></html>" % server.url("/inner", host="localhost"))
     server.html("/inner", "<html><body style='background:#ff0000'>inner</body></html>")
-    server.redirect("/redirect", server.url("/target", host="localhost"))
-    server.html("/target", "<html><body>target</body></html>")
     server.html("/own-scheme",
                 "<html><head><title>Own Scheme</title></head><body>"
                 "<a id=l href='tavrin:open?x=1&y=2'>go</a>"
@@ -240,13 +238,6 @@ class NavigationTest(BrowserTestCase):
         b.send("LOAD %s;" % refused)
         url = b.wait_url(generated_page, what="Access Denied")
         self.assert_access_denied(url, refused)
-
-    def test_redirect_to_a_refused_origin(self):
-        b = self.start()
-        self.allow_loopback_ip(b)
-        b.send("LOAD %s;" % server.url("/redirect"))
-        url = b.wait_url(generated_page, what="Access Denied")
-        self.assert_access_denied(url, server.url("/target", host="localhost"))
 
     def test_refused_iframe_shows_access_denied_in_the_frame_only(self):
         b = self.start()

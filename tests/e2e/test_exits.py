@@ -438,6 +438,11 @@ CASES = [
          load("HTTP://LOCALHOST:PORT/refused?case=CASE"), REFUSED_LINK),
     Case("link upper case refused", "free", False,
          page_link("HTTP://LOCALHOST:PORT/refused?case=CASE"), REFUSED_LINK),
+    Case("LOAD redirected to refused", "free", False, load("ALLOWED/to-refused?case=CASE"),
+         denied_in_place("REFUSED/refused-redirect?case=CASE")),
+    Case("link redirected to refused", "free", False,
+         page_link("ALLOWED/to-refused?case=CASE"),
+         denied_in_place("REFUSED/refused-redirect?case=CASE")),
     Case("LOAD of no URL at all", "free", False, load("http://["), load_error),
 ]
 
