@@ -2,11 +2,15 @@
 # the executable, the handler's fake-engine tests and the end-to-end tests.
 find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets WebEngineCore WebEngineWidgets)
 find_package(Python3 COMPONENTS Interpreter)
+# The X server is asked about GPU rendering before the toolkit connects (graphics_probe.cc).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
 
 # The application logic that needs no toolkit: testable against a fake engine.
 add_library(trb_app_core STATIC
   src/app/browser_handler.cc
   src/app/command_line.cc
+  src/app/graphics_choice.cc
   src/app/pipe_target.cc
   src/app/runtime_dir.cc
   src/app/session_platform.cc
@@ -30,17 +34,19 @@ target_link_libraries(trb_host_qt PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets Qt6::We
 
 add_executable(trbrowser
   src/app/main.cc
+  src/app/graphics_probe.cc
   src/app/host_app.cc
   src/app/quit_signals.cc
   src/app/startup_checks.cc
   resources/trbrowser.qrc
 )
 set_target_properties(trbrowser PROPERTIES AUTORCC ON)
-target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt)
+target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt PkgConfig::XCB)
 
 add_executable(browser_handler_tests
   tests/unit/browser_handler_test.cc
   tests/unit/command_line_handler_test.cc
+  tests/unit/graphics_choice_test.cc
   tests/unit/session_test.cc
 )
 target_link_libraries(browser_handler_tests PRIVATE trb_app_core GTest::gtest_main)

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <cstdlib>
 #include <string_view>
 
 namespace trb {
@@ -37,6 +38,20 @@ bool MatchSwitch(std::string_view arg, std::string_view name, std::string* value
   return true;
 }
 
+// A day is more than any page needs to come back, and keeps the delay in every timer's range.
+constexpr int kMaxReloadDelaySeconds = 86400;
+
+std::optional<std::chrono::seconds> ParseSeconds(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > kMaxReloadDelaySeconds) return std::nullopt;
+  return std::chrono::seconds(value);
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
@@ -62,6 +77,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       cl.named_pipe = value;
     } else if (MatchSwitch(arg, "events-pipe", &value)) {
       cl.events_pipe = value.empty() ? std::string(kDefaultEventsPipeName) : value;
+    } else if (MatchSwitch(arg, "reload-after-crash", &value)) {
+      cl.reload_after_crash = ParseSeconds(value);
+      if (!cl.reload_after_crash) {
+        cl.error = "--reload-after-crash takes a whole number of seconds from 0 to " +
+                   std::to_string(kMaxReloadDelaySeconds) + ", e.g. --reload-after-crash=5";
+      }
     } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
       cl.engine_args.push_back(arg);
     } else {
@@ -97,6 +118,14 @@ std::vector<std::string> ToolkitArgv(const CommandLine& cl) {
     out.insert(out.end(), cl.engine_args.begin(), cl.engine_args.end());
   }
   return out;
+}
+
+std::string PlatformName(const CommandLine& cl) {
+  for (size_t i = 1; i + 1 < cl.toolkit_args.size(); ++i) {
+    if (cl.toolkit_args[i] == "-platform") return cl.toolkit_args[i + 1];
+  }
+  const char* env = std::getenv("QT_QPA_PLATFORM");
+  return env != nullptr ? env : "";
 }
 
 bool SandboxRefusesRoot(const CommandLine& cl, unsigned euid, const char* disable_sandbox_env,

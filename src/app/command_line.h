@@ -3,6 +3,7 @@
 // switch, e.g. --no-sandbox).
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +18,11 @@ struct CommandLine {
   std::string url;                         // value of --url (read, never decides what is shown)
   std::string named_pipe;                  // value of --named-pipe, empty when absent
   std::optional<std::string> events_pipe;  // value of --events-pipe, absent without it
-  std::vector<std::string> toolkit_args;   // argv[0] and the toolkit's own arguments
-  std::vector<std::string> engine_args;    // switches for the engine
+  // --reload-after-crash=SECONDS: reload the page that long after its renderer died.
+  std::optional<std::chrono::seconds> reload_after_crash;
+  std::string error;  // what is wrong with a switch of ours; empty when nothing is
+  std::vector<std::string> toolkit_args;  // argv[0] and the toolkit's own arguments
+  std::vector<std::string> engine_args;   // switches for the engine
 };
 
 // The name the events pipe takes when --events-pipe is given without a value.
@@ -33,6 +37,10 @@ std::string VersionText();
 // The argument vector for the toolkit: its own arguments, then the engine's after the marker
 // the engine looks for.
 std::vector<std::string> ToolkitArgv(const CommandLine& cl);
+
+// The toolkit's platform: the value of -platform, else of QT_QPA_PLATFORM, else empty (the
+// toolkit's own default).
+std::string PlatformName(const CommandLine& cl);
 
 // Chromium refuses to run as root with its sandbox on. True when that would happen, so the
 // program can say so instead of failing obscurely.

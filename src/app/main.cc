@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/graphics_probe.h"
 #include "app/host_app.h"
 #include "app/quit_signals.h"
 #include "app/runtime_dir.h"
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
                                    std::getenv("WAYLAND_DISPLAY")}));
   if (!trb::CheckCanStart(cl)) return 1;
   trb::EnsureRuntimeDir();
+  // Before the toolkit and the engine start: both read their graphics path once.
+  if (trb::ChooseGraphics(&cl)) trb::HideSoftwareGraphicsNotices();
 
   std::vector<std::string> toolkit_args = trb::ToolkitArgv(cl);
   std::vector<char*> toolkit_argv;

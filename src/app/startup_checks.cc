@@ -11,10 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "app/graphics_choice.h"
+
 namespace trb {
 namespace {
 
 QtMessageHandler g_previous_handler = nullptr;
+QtMessageHandler g_before_graphics_filter = nullptr;
 QString g_held_warning;
 bool g_toolkit_starting = false;
 struct HeldMessage {
@@ -28,14 +31,6 @@ std::string g_platform;
 bool EnvSet(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0';
-}
-
-std::string PlatformName(const CommandLine& cl) {
-  for (size_t i = 1; i + 1 < cl.toolkit_args.size(); ++i) {
-    if (cl.toolkit_args[i] == "-platform") return cl.toolkit_args[i + 1];
-  }
-  const char* env = std::getenv("QT_QPA_PLATFORM");
-  return env != nullptr ? env : "";
 }
 
 void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
@@ -64,9 +59,18 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
   if (g_previous_handler != nullptr) g_previous_handler(type, context, msg);
 }
 
+void GraphicsNoticeFilter(QtMsgType type, const QMessageLogContext& context, const QString& msg) {
+  if (type != QtFatalMsg && IsSoftwareGraphicsNotice(msg.toStdString())) return;
+  if (g_before_graphics_filter != nullptr) g_before_graphics_filter(type, context, msg);
+}
+
 }  // namespace
 
 bool CheckCanStart(const CommandLine& cl) {
+  if (!cl.error.empty()) {
+    std::fprintf(stderr, "trbrowser: %s\n", cl.error.c_str());
+    return false;
+  }
   if (SandboxRefusesRoot(cl, geteuid(), std::getenv("QTWEBENGINE_DISABLE_SANDBOX"),
                          std::getenv("QTWEBENGINE_CHROMIUM_FLAGS"))) {
     std::fputs(
@@ -100,6 +104,10 @@ void ToolkitStarted() {
     if (g_previous_handler != nullptr) g_previous_handler(held.type, context, held.text);
   }
   g_held_messages.clear();
+}
+
+void HideSoftwareGraphicsNotices() {
+  g_before_graphics_filter = qInstallMessageHandler(GraphicsNoticeFilter);
 }
 
 void StartupDone() {

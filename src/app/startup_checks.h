@@ -19,4 +19,8 @@ void BeginStartup(const CommandLine& cl);
 void ToolkitStarted();
 void StartupDone();
 
+// For the whole run: drops the toolkit's and the engine's notices that OpenGL is missing,
+// which only restate the software path the browser chose on purpose (graphics_choice.h).
+void HideSoftwareGraphicsNotices();
+
 }  // namespace trb

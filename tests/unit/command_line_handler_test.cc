@@ -35,6 +35,31 @@ TEST(CommandLine, SwitchValuesAndLookalikes) {
   EXPECT_EQ(cl.engine_args, (Args{"--urlx=1", "--use-viewsy"}));
 }
 
+TEST(CommandLine, ReloadAfterCrashTakesWholeSecondsUpToADay) {
+  struct Case {
+    const char* arg;
+    std::optional<int> seconds;  // nothing: refused with a message
+  };
+  for (const Case& c :
+       {Case{"--reload-after-crash=5", 5}, Case{"--reload-after-crash=0", 0},
+        Case{"--reload-after-crash=86400", 86400}, Case{"--reload-after-crash=86401", std::nullopt},
+        Case{"--reload-after-crash=-1", std::nullopt},
+        Case{"--reload-after-crash=1.5", std::nullopt},
+        Case{"--reload-after-crash=999999999999", std::nullopt},
+        Case{"--reload-after-crash", std::nullopt}}) {
+    CommandLine cl = ParseCommandLine({"trbrowser", c.arg});
+    EXPECT_TRUE(cl.engine_args.empty()) << c.arg;
+    if (c.seconds) {
+      EXPECT_EQ(cl.reload_after_crash, std::chrono::seconds(*c.seconds)) << c.arg;
+      EXPECT_EQ(cl.error, "") << c.arg;
+    } else {
+      EXPECT_FALSE(cl.reload_after_crash) << c.arg;
+      EXPECT_NE(cl.error.find("--reload-after-crash=5"), std::string::npos) << c.arg;
+    }
+  }
+  EXPECT_FALSE(ParseCommandLine({"trbrowser"}).reload_after_crash);
+}
+
 TEST(CommandLine, NoEngineSwitchesNoMarker) {
   CommandLine cl = ParseCommandLine({"trbrowser", "--webEngineArgs"});
   EXPECT_EQ(ToolkitArgv(cl), (Args{"trbrowser"}));
