@@ -17,6 +17,7 @@ add_library(trb_policy STATIC
   src/policy/allowed_origins.cc
   src/policy/decisions.cc
   src/policy/hand_off_limiter.cc
+  src/policy/crash_reloads.cc
 )
 target_include_directories(trb_policy PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_policy PUBLIC Threads::Threads PRIVATE ${TRB_REGEX_LIBRARIES})
@@ -27,6 +28,7 @@ add_executable(policy_tests
   tests/unit/allowed_origins_test.cc
   tests/unit/decisions_test.cc
   tests/unit/hand_off_limiter_test.cc
+  tests/unit/crash_reloads_test.cc
 )
 target_link_libraries(policy_tests PRIVATE trb_policy GTest::gtest_main)
 gtest_discover_tests(policy_tests DISCOVERY_TIMEOUT 60)

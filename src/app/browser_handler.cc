@@ -48,7 +48,10 @@ void BrowserHandler::AssertUiThread() const {
 Target BrowserHandler::ResolveTarget() {
   // Pipe thread. The list does not change while the pipe thread runs (see DoClose).
   if (browser_list_.empty()) return {};
-  return MakeUiTarget(engine_, browser_list_.front());
+  // A page the controller asks for replaces the one a reload would bring back.
+  return MakeUiTarget(engine_, browser_list_.front(), [weak = weak_from_this()] {
+    if (auto self = weak.lock()) self->crash_reloads_.Cancel();
+  });
 }
 
 // ---- Life span ----
@@ -67,6 +70,7 @@ bool BrowserHandler::DoClose(host::BrowserView& browser) {
   AssertUiThread();
   if (!is_main_) return false;
   if (hide_on_close_.load()) {
+    crash_reloads_.Cancel();
     browser.LoadURL(DefaultPageURL());
     browser.Window().HideWindow();
     return true;
@@ -142,6 +146,14 @@ bool BrowserHandler::OnBeforeBrowse(host::BrowserView& /*browser*/, host::Frame&
   NavigationDecision decision = DecideBeforeBrowse(url, list);
   switch (decision.action) {
     case NavigationDecision::Action::kAllow:
+      if (frame.IsMain()) {
+        // The generated pages stand in for a page; a reload brings back the page itself.
+        if (url == generated_page_) {
+          generated_page_.clear();
+        } else {
+          last_accepted_url_ = url;
+        }
+      }
       return false;
     case NavigationDecision::Action::kHandToOs:
       // Always cancelled; handed over only at the pace a person could ask for it, so a page
@@ -152,7 +164,7 @@ bool BrowserHandler::OnBeforeBrowse(host::BrowserView& /*browser*/, host::Frame&
       }
       return true;
     case NavigationDecision::Action::kDeny:
-      frame.LoadURL(decision.page_url);
+      ShowGeneratedPage(frame, decision.page_url);
       if (is_main_) Report([&] { return events::Denied(url, frame.IsMain()); });
       return true;
   }
@@ -166,8 +178,13 @@ void BrowserHandler::OnLoadError(host::BrowserView& /*browser*/, host::Frame& fr
   AssertUiThread();
   auto page = DecideLoadError(failed_url, text, code);
   if (!page) return;
-  frame.LoadURL(*page);
+  ShowGeneratedPage(frame, *page);
   if (is_main_) Report([&] { return events::LoadError(failed_url, code, text, frame.IsMain()); });
+}
+
+void BrowserHandler::ShowGeneratedPage(host::Frame& frame, const std::string& page_url) {
+  if (frame.IsMain()) generated_page_ = page_url;
+  frame.LoadURL(page_url);
 }
 
 void BrowserHandler::OnLoadEnd(host::BrowserView& /*browser*/, const std::string& url) {
@@ -198,9 +215,25 @@ void BrowserHandler::OnRenderProcessTerminated(host::BrowserView& /*browser*/, h
       break;
   }
   if (auto page = DecideLoadError(url, "net::ERR_FAILED (" + what + ")", kFailedCode)) {
-    frame.LoadURL(*page);
+    ShowGeneratedPage(frame, *page);
   }
   if (is_main_) Report([&] { return events::RendererGone(status); });
+  // With --reload-after-crash the page itself follows after the delay.
+  if (!is_main_ || !reload_delay_) return;
+  std::optional<uint64_t> ticket = crash_reloads_.OnRendererGone(CrashReloads::Clock::now());
+  if (!ticket) return;
+  engine_.PostDelayedTask(*reload_delay_, [weak = weak_from_this(), ticket = *ticket] {
+    if (auto self = weak.lock()) self->ReloadIfStillDue(ticket);
+  });
+}
+
+void BrowserHandler::ReloadIfStillDue(uint64_t ticket) {
+  AssertUiThread();
+  if (!crash_reloads_.TakeDue(ticket, CrashReloads::Clock::now())) return;
+  // Through the navigation decision again: the list may have changed since.
+  if (!browser_list_.empty() && !last_accepted_url_.empty()) {
+    browser_list_.front()->LoadURL(last_accepted_url_);
+  }
 }
 
 // ---- Download ----

@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/engine.h"
 #include "pipe/events.h"
 #include "pipe/target.h"
+#include "policy/crash_reloads.h"
 #include "policy/hand_off_limiter.h"
 
 namespace trb {
@@ -50,6 +52,10 @@ class BrowserHandler : public MainHandler,
   ~BrowserHandler() override;
   BrowserHandler(const BrowserHandler&) = delete;
   BrowserHandler& operator=(const BrowserHandler&) = delete;
+
+  // Main handler, before the browser exists: after the page's renderer dies, reload the
+  // last page the navigation decision let in, `delay` later (paced by CrashReloads).
+  void ReloadAfterCrash(std::chrono::milliseconds delay) { reload_delay_ = delay; }
 
   bool is_main() const { return is_main_; }
   bool use_views() const { return use_views_; }
@@ -93,6 +99,9 @@ class BrowserHandler : public MainHandler,
   void Report(Encode encode) {
     if (events_) events_->Post(encode());
   }
+  // Shows a generated page in `frame` instead of what it was loading.
+  void ShowGeneratedPage(host::Frame& frame, const std::string& page_url);
+  void ReloadIfStillDue(uint64_t ticket);
 
   host::Engine& engine_;
   PipeThreadControl pipe_;
@@ -103,6 +112,12 @@ class BrowserHandler : public MainHandler,
   const bool is_main_;
   const PopupRule popups_;
   const std::shared_ptr<EventSink> events_;
+
+  // Renderer recovery (main handler, UI thread only).
+  std::optional<std::chrono::milliseconds> reload_delay_;
+  CrashReloads crash_reloads_;
+  std::string last_accepted_url_;  // the main frame's last navigation the decision let in
+  std::string generated_page_;     // a generated page on its way into the main frame
 };
 
 }  // namespace trb

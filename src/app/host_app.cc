@@ -11,6 +11,7 @@ void HostApp::OnContextInitialized(const CommandLine& cl) {
   popups.restricted = cl.restrict_popups;
   auto handler = std::make_shared<BrowserHandler>(engine_, pipe_, cl.use_views, /*is_main=*/true,
                                                   popups, events_);
+  if (cl.reload_after_crash) handler->ReloadAfterCrash(*cl.reload_after_crash);
   // The "url" switch never decides what is shown: the default page replaces everything as
   // soon as the browser exists, so the browser starts empty.
   engine_.CreateBrowser(host::WindowSpec{kMainWindowTitle, /*visible=*/cl.use_views}, handler,

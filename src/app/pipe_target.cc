@@ -11,12 +11,18 @@ namespace {
 class UiBrowser : public Browser {
  public:
   UiBrowser(host::Engine& engine, std::weak_ptr<host::BrowserView> browser,
-            std::shared_ptr<const host::BrowserState> state)
-      : engine_(engine), browser_(std::move(browser)), state_(std::move(state)) {}
+            std::shared_ptr<const host::BrowserState> state, std::function<void()> before_load)
+      : engine_(engine),
+        browser_(std::move(browser)),
+        state_(std::move(state)),
+        before_load_(std::move(before_load)) {}
 
   void LoadURL(const std::string& url) override {
     RunOnUiThread([&] {
-      if (auto b = Live()) b->LoadURL(url);
+      auto b = Live();
+      if (!b) return;
+      if (before_load_) before_load_();
+      b->LoadURL(url);
     });
   }
   void Reload() override {
@@ -43,6 +49,7 @@ class UiBrowser : public Browser {
   host::Engine& engine_;
   std::weak_ptr<host::BrowserView> browser_;
   std::shared_ptr<const host::BrowserState> state_;
+  std::function<void()> before_load_;
 };
 
 class UiWindow : public Window {
@@ -96,9 +103,10 @@ class UiWindow : public Window {
 NormalRect ToNormalRect(const host::WindowRect& r) { return {r.top, r.left, r.bottom, r.right}; }
 host::WindowRect ToWindowRect(const NormalRect& r) { return {r.top, r.left, r.bottom, r.right}; }
 
-Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser) {
+Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser,
+                    std::function<void()> before_load) {
   std::shared_ptr<const host::BrowserState> state = browser->State();
-  return Target{std::make_shared<UiBrowser>(engine, browser, state),
+  return Target{std::make_shared<UiBrowser>(engine, browser, state, std::move(before_load)),
                 std::make_shared<UiWindow>(browser, std::move(state))};
 }
 

@@ -3,6 +3,7 @@
 // posted, because the close sequence itself waits for the pipe thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "host/engine.h"
@@ -10,7 +11,10 @@
 
 namespace trb {
 
-Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser);
+// `before_load`, when set, runs on the UI thread before every load the controller asks for
+// (LOAD and CLEAR).
+Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser,
+                    std::function<void()> before_load = nullptr);
 
 NormalRect ToNormalRect(const host::WindowRect& rect);
 host::WindowRect ToWindowRect(const NormalRect& rect);

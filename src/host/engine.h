@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -149,6 +150,8 @@ class Engine {
   virtual void QuitMessageLoop() = 0;
   // Runs `task` on the UI thread soon; callable from any thread.
   virtual void PostTask(std::function<void()> task) = 0;
+  // Runs `task` on the UI thread once `delay` has passed; UI thread only.
+  virtual void PostDelayedTask(std::chrono::milliseconds delay, std::function<void()> task) = 0;
   // Hands a URL to the desktop's handler for its scheme; the result is not used.
   virtual void OpenExternal(const std::string& url) = 0;
   virtual bool OnUiThread() const = 0;

@@ -64,11 +64,21 @@ class FakeEngine : public host::Engine {
   }
   void QuitMessageLoop() override { ++quits; }
   void PostTask(std::function<void()> task) override { task(); }
+  void PostDelayedTask(std::chrono::milliseconds delay, std::function<void()> task) override {
+    delayed.emplace_back(delay, std::move(task));
+  }
+  // Runs the delayed tasks posted so far, in order.
+  void RunDelayed() {
+    auto tasks = std::move(delayed);
+    delayed.clear();
+    for (auto& [delay, task] : tasks) task();
+  }
   void OpenExternal(const std::string& url) override { opened.push_back(url); }
   bool OnUiThread() const override { return true; }
 
   std::vector<Created> created;
   std::vector<std::string> opened;
+  std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> delayed;
   int quits = 0;
 };
 
@@ -384,6 +394,47 @@ TEST_F(BrowserHandlerTest, EventsComeFromTheMainWindowAndHandOffsAndPopupsFromAn
                   events::Denied("http://refused.test/", false), all_windows[0],
                   events::RendererGone("killed"), all_windows[1]}));
   }
+}
+
+// The renderer dies on an allowed page: the Load Error page shows, and after the delay the
+// page itself comes back, not the error page that stood in for it; a LOAD from the
+// controller in between wins over the reload.
+TEST_F(BrowserHandlerTest, RendererGoneReloadsTheLastAcceptedPageUnlessTheControllerLoads) {
+  auto handler = MakeHandler(true);
+  handler->ReloadAfterCrash(std::chrono::seconds(7));
+  handler->OnAfterCreated(browser);
+  handler->allowed_origins_.Replace({"http://a\\.test"});
+  FakeFrame main(true);
+  auto crash = [&] {
+    handler->OnRenderProcessTerminated(*browser, main, host::RendererEnd::kKilled, 9,
+                                       "http://a.test/x");
+    ASSERT_FALSE(main.loaded.empty());
+    EXPECT_FALSE(handler->OnBeforeBrowse(*browser, main, main.loaded.back(), false));
+  };
+  EXPECT_FALSE(handler->OnBeforeBrowse(*browser, main, "http://a.test/x", false));
+  EXPECT_TRUE(handler->OnBeforeBrowse(*browser, main, "http://b.test/", false));  // refused
+  EXPECT_FALSE(handler->OnBeforeBrowse(*browser, main, main.loaded.back(), false));
+  log.clear();
+  crash();
+  ASSERT_EQ(engine.delayed.size(), 1u);
+  EXPECT_EQ(engine.delayed[0].first, std::chrono::seconds(7));
+  engine.RunDelayed();
+  EXPECT_EQ(log, (Log{"load http://a.test/x"}));
+
+  log.clear();
+  crash();
+  handler->ResolveTarget().browser->LoadURL("http://a.test/other");
+  engine.RunDelayed();
+  EXPECT_EQ(log, (Log{"load http://a.test/other"}));
+}
+
+TEST_F(BrowserHandlerTest, RendererGoneWithoutTheSwitchOnlyShowsTheErrorPage) {
+  auto handler = MakeHandler(true);
+  handler->OnAfterCreated(browser);
+  FakeFrame main(true);
+  handler->OnRenderProcessTerminated(*browser, main, host::RendererEnd::kCrashed, 0, "u");
+  EXPECT_EQ(main.loaded.size(), 1u);
+  EXPECT_TRUE(engine.delayed.empty());
 }
 
 TEST_F(BrowserHandlerTest, DownloadContinuesWithSuggestedNameAndDialog) {

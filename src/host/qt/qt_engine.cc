@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -73,6 +74,12 @@ void QtEngine::QuitMessageLoop() { QCoreApplication::exit(0); }
 void QtEngine::PostTask(std::function<void()> task) {
   QMetaObject::invokeMethod(
       QCoreApplication::instance(), [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+}
+
+void QtEngine::PostDelayedTask(std::chrono::milliseconds delay, std::function<void()> task) {
+  // Precise: a coarse timer may fire up to 5% early.
+  QTimer::singleShot(delay, Qt::PreciseTimer, QCoreApplication::instance(),
+                     [task = std::move(task)] { task(); });
 }
 
 void QtEngine::OpenExternal(const std::string& url) {

@@ -28,6 +28,7 @@ class QtEngine : public Engine {
                      const std::string& url) override;
   void QuitMessageLoop() override;
   void PostTask(std::function<void()> task) override;
+  void PostDelayedTask(std::chrono::milliseconds delay, std::function<void()> task) override;
   void OpenExternal(const std::string& url) override;
   bool OnUiThread() const override;
 
