@@ -75,6 +75,36 @@ def noise(stderr):
     return [line for line in stderr.splitlines() if not ENGINE_START_RACE.match(line)]
 
 
+def helper_kind(pid, browser_pid):
+    """What an engine process of the browser is: "browser", "renderer", "zygote" (the one
+    that forks renderers), "zygote-unsandboxed", "utility:NAME" (e.g. utility:AudioService),
+    "gpu", "other", or None once it is gone."""
+    if pid == browser_pid:
+        return "browser"
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            args = f.read().decode("utf-8", "replace").split("\0")
+        with open("/proc/%d/stat" % pid) as f:
+            ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+    except (OSError, IndexError, ValueError):
+        return None
+    kinds = [a[len("--type="):] for a in args if a.startswith("--type=")]
+    if not kinds:
+        return "other"
+    if kinds[0] == "zygote":
+        if ppid == browser_pid:
+            return "zygote-unsandboxed" if "--no-zygote-sandbox" in args else "zygote"
+        # A renderer forked by a zygote keeps the zygote's command line. The zygote runs one
+        # thread, a renderer many (under the sandbox a zygote also sits below the browser's
+        # child, which reaps for it).
+        threads = proc_status_field(pid, "Threads")
+        return "renderer" if threads and int(threads) > 1 else "zygote"
+    if kinds[0] == "utility":
+        sub = [a.split("=", 1)[1] for a in args if a.startswith("--utility-sub-type=")]
+        return "utility:" + (sub[0].split(".")[-1] if sub else "unknown")
+    return kinds[0]
+
+
 def decode_data_url(url):
     """The bytes a base64 data: URL carries."""
     assert url.startswith("data:"), url
@@ -487,6 +517,16 @@ class Browser:
                     return wid
             return None
         return wait_for(find, timeout=timeout, what="main window")
+
+    def pixel(self, wid, x, y):
+        """The colour at (x, y) of the window's contents, as RRGGBB (None when the window
+        cannot be read)."""
+        shot = subprocess.run(["import", "-window", hex(wid), "png:-"], env=self.display.env(),
+                              capture_output=True).stdout
+        out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
+                              "txt:-"], input=shot, capture_output=True).stdout.decode()
+        match = re.search(r"#([0-9A-Fa-f]{6})\b", out)
+        return match.group(1).upper() if match else None
 
     def wm_state(self, wid):
         return self.x("xprop", "-id", str(wid), "_NET_WM_STATE")

@@ -1,6 +1,7 @@
 """The real trbrowser under X with a window manager, driven over its controller socket, against
 pages served on 127.0.0.1."""
 
+import glob
 import os
 import re
 import shutil
@@ -48,7 +49,8 @@ def setUpModule():
     def slow_popup(_handler):
         popup_page_may_load.wait(120)
         return (200, {"Content-Type": "text/html"},
-                "<html><head><title>Popup Page</title></head><body>popup</body></html>")
+                "<html><head><title>Popup Page</title></head>"
+                "<body style='background:#0000ff'>popup</body></html>")
 
     server.pages["/popup-target"] = slow_popup
 
@@ -96,6 +98,26 @@ class StartupTest(BrowserTestCase):
         wait_for(lambda: not b.ishidden(), what="visible window")
         b.send("LOAD %s;" % server.url("/titled"))
         wait_for(lambda: b.windows(title="Titled Page"), what="page title on the window")
+
+    def test_composites_in_software_without_a_gpu(self):
+        """Without a GPU the browser never loads Mesa's software OpenGL (pages still draw:
+        see the pixel checks); a user's own graphics setting wins over that choice."""
+        if glob.glob("/dev/dri/renderD*"):
+            self.skipTest("this machine has a render node")
+
+        def software_gl(b):
+            b.send("SHOW;LOAD %s;" % server.url("/frame-host"))
+            wait_for(lambda: b.pixel(b.main_window(), 600, 450) == "00FF00", what="page painted")
+            with open("/proc/%d/maps" % b.proc.pid) as f:
+                return sorted({line.split()[-1] for line in f
+                               if "swrast_dri" in line or "libLLVM" in line})
+
+        b = self.start()
+        self.assertEqual(software_gl(b), [])
+        self.assertNotIn("OpenGL", b.stderr())
+        if glob.glob("/usr/lib/*/dri/swrast_dri.so"):
+            self.assertNotEqual(software_gl(self.start(env={"QT_XCB_GL_INTEGRATION": "xcb_glx"})),
+                                [])
 
     def test_without_display_exits_1_with_one_line(self):
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY",
@@ -316,9 +338,9 @@ class NavigationTest(BrowserTestCase):
         popup = wait_for(lambda: b.windows(title="Popup Page", visible_only=True),
                          what="popup page title")[0]
         self.assertEqual(icon_sizes(b, popup), ICON_SIZES)
+        wait_for(lambda: b.pixel(popup, 300, 300) == "0000FF", what="popup page painted")
         # Closing the popup leaves the main browser and the pipe alone.
-        b.wm_close_until(popup, lambda: not b.windows(title="Popup Page"),
-                            what="popup gone")
+        b.wm_close_until(popup, lambda: not b.windows(title="Popup Page"), what="popup gone")
         self.assertTrue(b.ishidden())
         self.assertIsNone(b.proc.poll())
 

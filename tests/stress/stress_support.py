@@ -85,16 +85,13 @@ def descendants(root):
     return out
 
 
+def helpers(browser_pid, kind):
+    """The browser's helper processes of one kind (fixture.helper_kind)."""
+    return [p for p in descendants(browser_pid) if fixture.helper_kind(p, browser_pid) == kind]
+
+
 def renderers(browser_pid):
-    """Renderer processes: started as "--type=renderer", or forked by the engine's zygote
-    (they then carry the zygote's command line, and have a zygote as parent and no child)."""
-    procs = descendants(browser_pid)
-    found = [p for p in procs if "--type=renderer" in cmdline(p)]
-    if found:
-        return found
-    parents = {proc_stat(p)[1] for p in procs if proc_stat(p)}
-    return [p for p in procs if p not in parents and "--type=zygote" in cmdline(p)
-            and proc_stat(p) and "--type=zygote" in cmdline(proc_stat(p)[1])]
+    return helpers(browser_pid, "renderer")
 
 
 def reap_orphans(exclude=()):
