@@ -17,6 +17,11 @@
 #include "host/qt/qt_strings.h"
 
 namespace trb::host {
+namespace {
+
+constexpr int kHttpCacheBytes = 8 << 20;
+
+}  // namespace
 
 void QtEngine::RegisterSchemes() { RegisterPageScheme(); }
 
@@ -28,6 +33,10 @@ QtEngine::QtEngine() : profile_(new QWebEngineProfile()) {  // no storage name: 
   // Every unknown scheme reaches the navigation decision, which hands on only our own.
   settings->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
   profile_->installUrlSchemeHandler(kPageScheme, new PageSchemeHandler(profile_));
+  // The off-the-record cache lives in the browser process's memory and the engine lets it
+  // grow to 50 MiB; a browser that runs for weeks keeps that for good (the heap does not
+  // shrink back). A few MiB still serve the assets of the pages a kiosk shows.
+  profile_->setHttpCacheMaximumSize(kHttpCacheBytes);
   QObject::connect(profile_, &QWebEngineProfile::downloadRequested, profile_,
                    [this](QWebEngineDownloadRequest* download) {
                      for (const auto& browser : browsers_) {
