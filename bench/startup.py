@@ -3,9 +3,11 @@
 
 Start-up: median of 5 runs of spawn -> controller connected -> GETURL shows the default page,
 against `chromium --headless ... --dump-dom <data: URL>` running to its exit.
-Memory: summed PSS (/proc/PID/smaps_rollup) of trbrowser and its engine helper processes once
-the default page is shown.
-Engine switch variants are measured too, to see what start-up and memory can lose.
+Memory: summed PSS of trbrowser and its engine helper processes once the default page is
+shown, per kind of process, also as PSS "alone" (bench/memory.py; as root).
+Variants are measured too: "gl-compositing" forces the OpenGL compositing that the browser
+leaves out by itself where the only OpenGL is a software one (the baseline of that choice);
+engine switches show what start-up and memory can lose.
 
 Usage: bench/startup.py [--runs 5]
 """
@@ -20,7 +22,10 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from fixture import Browser, Display  # noqa: E402
+from fixture import Browser, Display, helper_kind  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import memory  # noqa: E402
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update",
@@ -28,54 +33,33 @@ CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run
 DATA_URL = "data:text/html;base64,PGh0bWw+PGJvZHk+aGk8L2JvZHk+PC9odG1sPg=="
 
 VARIANTS = [
-    ("default", []),
-    ("renderer-limit", ["--renderer-process-limit=1"]),
+    ("default", [], {}),
+    ("gl-compositing", [], {"QT_XCB_GL_INTEGRATION": "xcb_glx"}),
+    ("renderer-limit", ["--renderer-process-limit=1"], {}),
     ("lean", ["--renderer-process-limit=1", "--disable-extensions", "--disable-gpu",
-              "--disable-features=BackForwardCache,MediaRouter,Translate"]),
+              "--disable-features=BackForwardCache,MediaRouter,Translate"], {}),
 ]
 
 
-def pss_kib(pid):
-    try:
-        with open("/proc/%d/smaps_rollup" % pid) as f:
-            for line in f:
-                if line.startswith("Pss:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
-
-
-def session_pids(sid):
-    """Every process of the session the browser leads (it and the engine's helpers)."""
-    pids = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            if int(fields[3]) == sid:  # fields[3] is the session id
-                pids.append(int(entry))
-        except (OSError, IndexError, ValueError):
-            continue
-    return pids
-
-
-def one_start(display, extra):
+def one_start(display, extra, env):
     t0 = time.perf_counter()
-    b = Browser(display, extra_args=extra)
+    b = Browser(display, extra_args=extra, env=env)
     try:
         b.accept()
         b.wait_url(lambda u: u.startswith("data:text/html"), interval=0.005)
         elapsed = time.perf_counter() - t0
         time.sleep(1.0)  # let the helpers finish starting before reading their memory
-        pids = session_pids(b.proc.pid)
-        pss = sum(pss_kib(p) for p in pids)
+        pids = memory.session_pids(b.proc.pid)
+        pss = {p: memory.pss_kib(p) for p in pids}
+        alone = memory.pss_alone_kib(pids) or {}
+        kinds = {}
+        for p in pids:
+            kind = helper_kind(p, b.proc.pid) or "gone"
+            kinds[kind] = kinds.get(kind, 0) + alone.get(p, 0)
         b.send("QUIT;")
         b.read_to_eof()
         b.wait_exit()
-        return elapsed, pss, len(pids)
+        return elapsed, sum(pss.values()), len(pids), sum(alone.values()), kinds
     finally:
         b.close()
 
@@ -103,18 +87,28 @@ def main():
     try:
         chromium = [chromium_start() for _ in range(args.runs)]
         chromium_ms = (statistics.median(chromium) * 1000) if None not in chromium else None
-        for name, extra in VARIANTS:
-            runs = [one_start(display, extra) for _ in range(args.runs)]
+        results = {}
+        for name, extra, env in VARIANTS:
+            runs = [one_start(display, extra, env) for _ in range(args.runs)]
             ms = statistics.median(r[0] for r in runs) * 1000
             pss_mib = statistics.median(r[1] for r in runs) / 1024.0
             procs = statistics.median(r[2] for r in runs)
             line = "startup variant=%s ours_ms=%.0f pss_mib=%.1f processes=%d" % (
                 name, ms, pss_mib, procs)
+            # The run with the median alone figure, split by kind of process.
+            mid = sorted(runs, key=lambda r: r[3])[len(runs) // 2]
+            if mid[3]:
+                line += " pss_alone_mib=%.1f (%s)" % (mid[3] / 1024.0, " ".join(
+                    "%s=%.1f" % (k, v / 1024.0) for k, v in sorted(mid[4].items())))
+            results[name] = (ms, mid[3] or pss_mib * 1024)
             if chromium_ms:
                 line += " chromium_dump_dom_ms=%.0f ratio=%.2f" % (chromium_ms, ms / chromium_ms)
             else:
                 line += " chromium_dump_dom_ms=unavailable"
             print(line, flush=True)
+        soft, gl = results["default"], results["gl-compositing"]
+        print("startup software_vs_gl_compositing ms_ratio=%.2f pss_ratio=%.2f" % (
+            soft[0] / gl[0], soft[1] / gl[1]), flush=True)
     finally:
         display.stop()
 

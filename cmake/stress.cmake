@@ -3,7 +3,7 @@
 # the full-size variant: tests/stress/stress_support.py.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 foreach(module test_controller_faults test_window_bursts test_flood test_hostile_input
-               test_security test_recovery)
+               test_security test_recovery test_soak)
   add_test(NAME stress.${module}
            COMMAND ${Python3_EXECUTABLE} -m unittest -v ${module}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/stress)
