@@ -144,8 +144,9 @@ class HelperDeath(Base):
 
     def test_zygote(self):
         """The engine never starts another zygote, so no new renderer can start (a page of
-        another site, a popup). The running renderer lives on and keeps the main window
-        working for pages of its own site."""
+        another site, a popup). Without the sandbox, as here, the running renderer lives on
+        and keeps the main window working for pages of its own site. (Under the sandbox the
+        renderers share the zygote's process namespace and die with it.)"""
         browser = self.start()
         self.show(browser, "/red")
         self.kill_while_commands_flow(browser, "zygote")
