@@ -20,6 +20,7 @@ constexpr SwitchHelp kSwitchHelp[] = {
     {"--url=VALUE", "accepted and ignored: the browser starts on its default page"},
     {"--restrict-popups", "every popup window obeys the main window's allow-list"},
     {"--events-pipe=NAME", "also push events (JSON lines) to this socket, same rules"},
+    {"--reload-after-crash=SECONDS", "reload the page SECONDS after its renderer died"},
     {"--help", "print this help and exit"},
     {"--version", "print the version and exit"},
 };
@@ -100,7 +101,9 @@ std::string UsageText() {
       "shells and scripts.\n\n";
   for (const SwitchHelp& line : kSwitchHelp) {
     std::string name(line.name);
-    name.resize(20, ' ');
+    // A long name gets a line of its own, its text below in the column.
+    name = name.size() < 20 ? name + std::string(20 - name.size(), ' ')
+                            : name + "\n" + std::string(22, ' ');
     text += "  " + name + std::string(line.text) + "\n";
   }
   text +=
