@@ -2,6 +2,8 @@
 // browser, the browsers themselves, the UI loop and the hand-off to the desktop.
 #pragma once
 
+#include <QTimer>
+
 #include <memory>
 #include <vector>
 
@@ -38,6 +40,7 @@ class QtEngine : public Engine {
  private:
   QWebEngineProfile* profile_;
   std::vector<std::shared_ptr<QtBrowser>> browsers_;
+  QTimer heap_trim_;
 };
 
 }  // namespace trb::host
