@@ -16,11 +16,13 @@ descriptors and threads, and the X windows its connection owns. One line per sam
          fds_last=L procs_max=P
 
 where "first" is the first sample after the warm-up (--warmup steps, 10% of the run by
-default), growth is the least-squares slope of PSS over the samples from there on, and
-procs_max the most helper processes of any sample.
+default), growth is the Theil-Sen slope of PSS over the samples from there on (see slope()),
+and procs_max the most helper processes of any sample. A line on stderr adds the run's time,
+the loads that never committed (stalls), the failures the engine dropped, and the growth of
+the browser process alone.
 
-Usage: scripts/with-display.sh bench/soak.py [--steps 3000] [--seed 1] [--sample-every 100]
-       [--warmup STEPS] [-- browser switches...]
+Usage: scripts/with-display.sh bench/soak.py [--steps 1200] [--seed 1] [--sample-every 200]
+       [--warmup STEPS] [--idle 20] [-- browser switches...]
 The default run takes about five minutes on an idle two-core machine.
 """
 
@@ -271,17 +273,18 @@ class Soak:
 
 
 def slope(points):
-    """Least-squares slope of (x, y) points; 0 with fewer than two."""
-    if len(points) < 2:
+    """Theil-Sen slope of (x, y) points: the median of the slopes between every two of them,
+    which a few samples caught before the renderer's garbage collection cannot tilt the way
+    they tilt a least-squares line. 0 with fewer than two points."""
+    slopes = sorted((b[1] - a[1]) / (b[0] - a[0])
+                    for i, a in enumerate(points) for b in points[i + 1:] if b[0] != a[0])
+    if not slopes:
         return 0.0
-    n = float(len(points))
-    mx = sum(p[0] for p in points) / n
-    my = sum(p[1] for p in points) / n
-    sxx = sum((p[0] - mx) ** 2 for p in points)
-    return sum((p[0] - mx) * (p[1] - my) for p in points) / sxx if sxx else 0.0
+    mid = len(slopes) // 2
+    return slopes[mid] if len(slopes) % 2 else (slopes[mid - 1] + slopes[mid]) / 2
 
 
-def run(display, steps, sample_every, seed, warmup, idle=10.0, browser_args=(), out=print):
+def run(display, steps, sample_every, seed, warmup, idle=20.0, browser_args=(), out=print):
     """Runs the soak and returns (samples as (step, dict) pairs, summary dict)."""
     soak = Soak(display, seed, browser_args)
     samples = []
@@ -309,6 +312,8 @@ def run(display, steps, sample_every, seed, warmup, idle=10.0, browser_args=(), 
         "pss_first_mib": warm[0][1]["pss_mib"],
         "pss_last_mib": warm[-1][1]["pss_mib"],
         "growth_per_1000_steps_mib": 1000 * slope([(i, s["pss_mib"]) for i, s in warm]),
+        "browser_growth_per_1000_steps_mib": 1000 * slope(
+            [(i, s["by_kind"].get("browser", 0)) for i, s in warm]),
         "fds_first": warm[0][1]["fds"],
         "fds_last": warm[-1][1]["fds"],
         "procs_max": max(s["procs"] for _, s in samples),
@@ -320,11 +325,11 @@ def run(display, steps, sample_every, seed, warmup, idle=10.0, browser_args=(), 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--steps", type=int, default=1500)
+    ap.add_argument("--steps", type=int, default=1200)
     ap.add_argument("--seed", type=int, default=1)
-    ap.add_argument("--sample-every", type=int, default=150)
-    ap.add_argument("--idle", type=float, default=10.0,
-                    help="seconds of quiet before each sample (default 10)")
+    ap.add_argument("--sample-every", type=int, default=200)
+    ap.add_argument("--idle", type=float, default=20.0,
+                    help="seconds of quiet before each sample (default 20)")
     ap.add_argument("--warmup", type=int, default=None,
                     help="steps before the samples that count (default: 10%% of the run)")
     ap.add_argument("browser_args", nargs="*", help="switches for the browser, after --")
@@ -342,8 +347,10 @@ def main():
               summary["steps"], summary["pss_first_mib"], summary["pss_last_mib"],
               summary["growth_per_1000_steps_mib"], summary["fds_first"], summary["fds_last"],
               summary["procs_max"]))
-    print("soak_run seconds=%.0f stalls=%d dropped_failures=%d warmup_steps=%d pss=%s" % (
-        time.monotonic() - t0, summary["stalls"], summary["dropped_failures"], warmup,
+    print("soak_run seconds=%.0f stalls=%d dropped_failures=%d warmup_steps=%d "
+          "browser_process_growth_per_1000_steps_mib=%.2f pss=%s" % (
+              time.monotonic() - t0, summary["stalls"], summary["dropped_failures"], warmup,
+              summary["browser_growth_per_1000_steps_mib"],
         "alone" if memory.pss_alone_kib([os.getpid()]) else "machine"), file=sys.stderr)
 
 

@@ -123,6 +123,11 @@ def assert_session_gone(test, sid, timeout=EXIT_TIMEOUT):
 proc_status_field = fixture.proc_status_field
 
 
+def decoded(url):
+    """The text a data: URL carries."""
+    return fixture.decode_data_url(url).decode("utf-8", "replace")
+
+
 def rss_kib(pid):
     value = proc_status_field(pid, "VmRSS")  # "<n> kB"
     return int(value.split()[0]) if value else None

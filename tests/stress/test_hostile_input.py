@@ -35,10 +35,6 @@ def tearDownModule():
         display.stop()
 
 
-def decoded(url):
-    return fixture.decode_data_url(url).decode("utf-8", "replace")
-
-
 class HostileInput(unittest.TestCase):
     def setUp(self):
         self.session = ss.Session(self, display)
@@ -92,7 +88,7 @@ class HostileInput(unittest.TestCase):
         self.browser.wait_url(lambda u: u == server.url("/ok"), what="the allowed page")
         self.browser.send("LOAD %s;" % server.url("/elsewhere"))
         url = self.browser.wait_url(lambda u: u.startswith("data:"), what="Access Denied")
-        self.assertIn("Access Denied", decoded(url))
+        self.assertIn("Access Denied", ss.decoded(url))
         self.quit()
 
     def test_page_opening_popups_in_a_loop(self):
@@ -113,7 +109,7 @@ class HostileInput(unittest.TestCase):
     def test_page_redirecting_forever(self):
         self.browser.send("LOAD %s;" % server.url("/loop"))
         url = self.browser.wait_url(lambda u: u.startswith("data:"), what="the Load Error page")
-        page = decoded(url)
+        page = ss.decoded(url)
         self.assertIn("Failed to Load URL", page)
         self.assertIn("(-310)", page)  # net::ERR_TOO_MANY_REDIRECTS
         self.answering()

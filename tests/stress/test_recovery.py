@@ -52,12 +52,8 @@ def tearDownModule():
         display.stop()
 
 
-def decoded(url):
-    return fixture.decode_data_url(url).decode("utf-8", "replace")
-
-
 def load_error(url):
-    return url.startswith("data:") and "Failed to Load URL" in decoded(url)
+    return url.startswith("data:") and "Failed to Load URL" in ss.decoded(url)
 
 
 class Base(unittest.TestCase):
@@ -105,10 +101,10 @@ class HelperDeath(Base):
         self.show(browser, "/red")
         self.kill_while_commands_flow(browser, "renderer")
         url = browser.wait_url(load_error, what="the Load Error page")
-        self.assertIn("net::ERR_FAILED (the page&#39;s renderer process", decoded(url))
+        self.assertIn("net::ERR_FAILED (the page&#39;s renderer process", ss.decoded(url))
         # The list still holds, and a new renderer draws the next page.
         browser.send("LOAD %s;" % server.url("/other", host="localhost"))
-        browser.wait_url(lambda u: u.startswith("data:") and "Access Denied" in decoded(u),
+        browser.wait_url(lambda u: u.startswith("data:") and "Access Denied" in ss.decoded(u),
                          what="Access Denied")
         self.show(browser, "/other")
         self.assert_painted(browser, browser.main_window(), "FF0000", "a page after the crash")
