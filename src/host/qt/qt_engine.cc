@@ -25,7 +25,7 @@ namespace trb::host {
 namespace {
 
 constexpr int kHttpCacheBytes = 8 << 20;
-constexpr std::chrono::seconds kHeapTrimInterval{30};
+constexpr std::chrono::seconds kHeapTrimInterval{10};
 
 }  // namespace
 
