@@ -177,7 +177,7 @@ class Soak:
             self.load(self.url("/heavy", host="localhost"), expect_generated=self.list_index == 0)
         elif r < 0.43:
             # The engine drops the failure of a navigation that starts while the previous page
-            # still loads its frames: no Load Error page then (counted, not waited for).
+            # is still loading: no Load Error page then (counted, not waited for).
             if not self.load("http://127.0.0.1:%d/" % self.closed_port, expect_generated=True,
                              timeout=5):
                 self.stalls -= 1
