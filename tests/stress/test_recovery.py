@@ -57,9 +57,11 @@ def load_error(url):
 
 
 class Base(unittest.TestCase):
-    def start(self, *args):
-        self.session = ss.Session(self, display, extra_args=args)
+    def start(self, *args, events=False):
+        self.session = ss.Session(self, display, extra_args=args, events=events)
         browser = self.session.connect()
+        if events:
+            browser.events.read()
         browser.wait_url(lambda u: u.startswith("data:"), what="the default page")
         return browser
 
@@ -156,10 +158,14 @@ class ReloadAfterCrash(Base):
         return sum(1 for r in server.requests if r == path)
 
     def test_the_page_comes_back(self):
-        browser = self.start("--reload-after-crash=1")
+        browser = self.start("--reload-after-crash=1", events=True)
         url = self.show(browser, "/red")
+        browser.events.wait({"event": "load", "url": url}, what="the page's load event")
         self.kill(browser, "renderer")
         browser.wait_url(load_error, what="the Load Error page")
+        # The controller hears of the death first, then of the page coming back.
+        browser.events.wait({"event": "renderer-gone", "status": "killed"})
+        browser.events.wait({"event": "load", "url": url}, what="the reload's load event")
         browser.wait_url(lambda u: u == url, what="the page again")
         self.assert_painted(browser, browser.main_window(), "FF0000", "the page again")
         self.quit(browser)
