@@ -518,16 +518,6 @@ class Browser:
             return None
         return wait_for(find, timeout=timeout, what="main window")
 
-    def pixel(self, wid, x, y):
-        """The colour at (x, y) of the window's contents, as RRGGBB (None when the window
-        cannot be read)."""
-        shot = subprocess.run(["import", "-window", hex(wid), "png:-"], env=self.display.env(),
-                              capture_output=True).stdout
-        out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
-                              "txt:-"], input=shot, capture_output=True).stdout.decode()
-        match = re.search(r"#([0-9A-Fa-f]{6})\b", out)
-        return match.group(1).upper() if match else None
-
     def wm_state(self, wid):
         return self.x("xprop", "-id", str(wid), "_NET_WM_STATE")
 
