@@ -317,6 +317,9 @@ def run(display, steps, sample_every, seed, warmup, idle=20.0, browser_args=(), 
         "fds_first": warm[0][1]["fds"],
         "fds_last": warm[-1][1]["fds"],
         "procs_max": max(s["procs"] for _, s in samples),
+        # The other counts that must stay flat, first and last warm sample.
+        "flat": " ".join("%s_first=%d %s_last=%d" % (k, warm[0][1][k], k, warm[-1][1][k])
+                         for k in ("threads", "procs", "xwindows")),
         "stalls": soak.stalls,
         "dropped_failures": soak.dropped_failures,
     }
@@ -347,9 +350,10 @@ def main():
               summary["steps"], summary["pss_first_mib"], summary["pss_last_mib"],
               summary["growth_per_1000_steps_mib"], summary["fds_first"], summary["fds_last"],
               summary["procs_max"]))
-    print("soak_run seconds=%.0f stalls=%d dropped_failures=%d warmup_steps=%d "
+    print("soak_run seconds=%.0f %s stalls=%d dropped_failures=%d warmup_steps=%d "
           "browser_process_growth_per_1000_steps_mib=%.2f pss=%s" % (
-              time.monotonic() - t0, summary["stalls"], summary["dropped_failures"], warmup,
+              time.monotonic() - t0, summary["flat"], summary["stalls"],
+              summary["dropped_failures"], warmup,
               summary["browser_growth_per_1000_steps_mib"],
         "alone" if memory.pss_alone_kib([os.getpid()]) else "machine"), file=sys.stderr)
 

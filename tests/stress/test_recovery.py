@@ -1,6 +1,6 @@
 """The engine's helper processes die under a running browser: the page's renderer (killed,
-or crashed by chrome://crash), the zygote that forks renderers, the unsandboxed zygote and a
-utility process. Commands keep flowing while it happens and keep getting answers; the main
+or crashed by chrome://crash), the zygote that forks renderers, the unsandboxed zygote, the
+audio service and, run out of process, the network service. Commands keep flowing while it happens and keep getting answers; the main
 window keeps working, and with --reload-after-crash the page itself comes back, a bounded
 number of times.
 """
@@ -136,6 +136,16 @@ class HelperDeath(Base):
         browser.send("RELOAD;")
         fixture.wait_for(lambda: ss.helpers(browser.proc.pid, "utility:AudioService"),
                          what="a new audio service")
+        self.show(browser, "/other", host="localhost")
+        self.assert_painted(browser, browser.main_window(), "FF0000", "a page after the kill")
+        self.quit(browser)
+
+    def test_network_service(self):
+        """Out of process only under an engine switch (the toolkit warns that it is not
+        supported); the engine then starts a new one and pages load through it."""
+        browser = self.start("--disable-features=NetworkServiceInProcess,NetworkServiceInProcess2")
+        self.show(browser, "/red")
+        self.kill_while_commands_flow(browser, "utility:NetworkService")
         self.show(browser, "/other", host="localhost")
         self.assert_painted(browser, browser.main_window(), "FF0000", "a page after the kill")
         self.quit(browser)
