@@ -13,6 +13,27 @@ namespace {
 
 using Traits = std::regex_traits<char>;
 
+// translate_nocase, tolower and toupper of every byte, looked up once per pattern: the
+// traits look the locale's facet up again on every call, and a bracket is tested against
+// all 256 bytes.
+struct CaseTables {
+  explicit CaseTables(const Traits& traits) {
+    const auto& ctype = std::use_facet<std::ctype<char>>(traits.getloc());
+    for (int v = 0; v < 256; ++v) {
+      const char ch = static_cast<char>(v);
+      fold[v] = traits.translate_nocase(ch);
+      lower[v] = ctype.tolower(ch);
+      upper[v] = ctype.toupper(ch);
+    }
+    for (int v = 0; v < 256; ++v)
+      same_fold[static_cast<uint8_t>(fold[v])].Add(static_cast<uint8_t>(v));
+  }
+  char fold[256];
+  ByteSet same_fold[256];  // by folded byte: every byte that folds to it
+  char lower[256];
+  char upper[256];
+};
+
 // What one bracket expression adds up to, tested byte by byte the way libstdc++'s
 // _BracketMatcher::_M_apply does (bits/regex_compiler.h), with the same traits.
 struct BracketSet {
@@ -23,17 +44,17 @@ struct BracketSet {
   std::vector<Traits::char_class_type> negated_classes;
   std::vector<std::string> equivalents;
 
-  ByteSet Build(const Traits& traits) const {
-    const auto& ctype = std::use_facet<std::ctype<char>>(traits.getloc());
+  ByteSet Build(const Traits& traits, const CaseTables& cases) const {
+    const bool any_class = !(classes == Traits::char_class_type{});
     ByteSet set;
     for (int v = 0; v < 256; ++v) {
       const char ch = static_cast<char>(v);
-      bool hit = std::find(chars.begin(), chars.end(), traits.translate_nocase(ch)) != chars.end();
-      const char lower = ctype.tolower(ch);
-      const char upper = ctype.toupper(ch);
+      bool hit = std::find(chars.begin(), chars.end(), cases.fold[v]) != chars.end();
+      const char lower = cases.lower[v];
+      const char upper = cases.upper[v];
       for (const auto& [first, last] : ranges)
         hit = hit || (first <= lower && lower <= last) || (first <= upper && upper <= last);
-      hit = hit || traits.isctype(ch, classes);
+      hit = hit || (any_class && traits.isctype(ch, classes));
       if (!equivalents.empty()) {
         const std::string key = traits.transform_primary(&ch, &ch + 1);
         hit = hit || std::find(equivalents.begin(), equivalents.end(), key) != equivalents.end();
@@ -182,10 +203,9 @@ class Reader {
     return true;
   }
 
+  // A bracket holding just c, without testing all 256 bytes against it.
   uint32_t Char(char c) {
-    BracketSet b;
-    b.chars.push_back(traits_.translate_nocase(c));
-    return AddSet(b.Build(traits_));
+    return AddSet(cases_.same_fold[static_cast<uint8_t>(cases_.fold[static_cast<uint8_t>(c)])]);
   }
 
   uint32_t QuotedClass(char letter) {
@@ -193,7 +213,7 @@ class Reader {
     const auto& ctype = std::use_facet<std::ctype<char>>(traits_.getloc());
     b.negated = ctype.is(std::ctype_base::upper, letter);
     b.classes = traits_.lookup_classname(&letter, &letter + 1, true);
-    return AddSet(b.Build(traits_));
+    return AddSet(b.Build(traits_, cases_));
   }
 
   bool Atom(int depth, uint32_t* out) {
@@ -201,9 +221,8 @@ class Reader {
     if (Match(PatternToken::kAny)) {
       ByteSet set;
       for (int v = 0; v < 256; ++v) {
-        const char t = traits_.translate_nocase(static_cast<char>(v));
-        if (t != traits_.translate_nocase('\n') && t != traits_.translate_nocase('\r'))
-          set.Add(static_cast<uint8_t>(v));
+        const char t = cases_.fold[v];
+        if (t != cases_.fold['\n'] && t != cases_.fold['\r']) set.Add(static_cast<uint8_t>(v));
       }
       *out = AddSet(set);
     } else if (TryChar(&c)) {
@@ -325,10 +344,11 @@ class Reader {
       }
     }
     if (last == Last::kChar) b.chars.push_back(traits_.translate_nocase(last_char));
-    return AddSet(b.Build(traits_));
+    return AddSet(b.Build(traits_, cases_));
   }
 
   Traits traits_;
+  CaseTables cases_{traits_};
   PatternScanner scanner_;
   std::string value_;
   bool ok_ = true;
