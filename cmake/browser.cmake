@@ -50,12 +50,12 @@ add_executable(browser_handler_tests
   tests/unit/session_test.cc
 )
 target_link_libraries(browser_handler_tests PRIVATE trb_app_core GTest::gtest_main)
-gtest_discover_tests(browser_handler_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(browser_handler_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 add_executable(quit_signals_tests tests/unit/quit_signals_test.cc src/app/quit_signals.cc)
 target_include_directories(quit_signals_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(quit_signals_tests PRIVATE Qt6::Core GTest::gtest_main)
-gtest_discover_tests(quit_signals_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(quit_signals_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # End-to-end: the real browser under Xvfb + openbox, driven over a real socket, against pages
 # on 127.0.0.1. The fixture starts the display itself unless DISPLAY is set.

@@ -22,8 +22,9 @@ add_executable(pipe_unit_tests
   tests/unit/pipe_socket_path_test.cc
   tests/unit/events_test.cc
 )
+target_include_directories(pipe_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(pipe_unit_tests PRIVATE trb_pipe nlohmann_json::nlohmann_json GTest::gtest_main)
-gtest_discover_tests(pipe_unit_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 add_library(trb_pipe_testing STATIC
   tests/integration/test_controller.cc
@@ -40,12 +41,12 @@ add_executable(pipe_integration_tests
 )
 target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing nlohmann_json::nlohmann_json
                                                      GTest::gtest_main)
-gtest_discover_tests(pipe_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+gtest_discover_tests(pipe_integration_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 # StartPipeThread works once per process, so every case here runs in a process of its own.
 add_executable(pipe_thread_tests tests/integration/pipe_thread_test.cc)
 target_link_libraries(pipe_thread_tests PRIVATE trb_pipe_testing GTest::gtest_main)
-gtest_discover_tests(pipe_thread_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+gtest_discover_tests(pipe_thread_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 if(TRBROWSER_BENCH)
   add_executable(bench_pipe_roundtrip bench/pipe_roundtrip.cc)

@@ -30,8 +30,9 @@ add_executable(policy_tests
   tests/unit/hand_off_limiter_test.cc
   tests/unit/crash_reloads_test.cc
 )
+target_include_directories(policy_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(policy_tests PRIVATE trb_policy GTest::gtest_main)
-gtest_discover_tests(policy_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(policy_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 if(TRBROWSER_BENCH)
   add_executable(bench_allowed_origins bench/allowed_origins.cc)

@@ -23,7 +23,7 @@ add_executable(tool_unit_tests
   ${TRB_TOOLS_DIR}/tests/tool/listener_test.cc
 )
 target_link_libraries(tool_unit_tests PRIVATE trbctl_core GTest::gtest_main)
-gtest_discover_tests(tool_unit_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(tool_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # The tool as a process against a fake browser over a real socket.
 find_package(Python3 COMPONENTS Interpreter)

@@ -66,7 +66,7 @@ add_executable(pipe_unit_tests
   tests/unit/pipe_command_language_test.cc
 )
 target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
-gtest_discover_tests(pipe_unit_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # The Linux integration tests' fakes and protocol cases, with a named-pipe test controller.
 add_library(trb_pipe_testing STATIC
@@ -85,11 +85,11 @@ add_executable(pipe_integration_tests
   tests/windows/named_pipe_transport_test.cc
 )
 target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing GTest::gtest_main)
-gtest_discover_tests(pipe_integration_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+gtest_discover_tests(pipe_integration_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 add_executable(win32_window_tests
   tests/windows/win32_window_calls_test.cc
   tests/windows/win32_window_test.cc
 )
 target_link_libraries(win32_window_tests PRIVATE trb_pipe GTest::gtest_main)
-gtest_discover_tests(win32_window_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(win32_window_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)

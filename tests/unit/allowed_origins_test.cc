@@ -16,6 +16,7 @@
 #include "policy/origin_pattern.h"
 #include "policy/pattern_reader.h"
 #include "policy/split.h"
+#include "support/case_name.h"
 
 namespace trb {
 namespace {
@@ -106,7 +107,13 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{{"https://a(?!b)"}, "https://ab/", false},
                       MatchCase{{"https://example.com"}, "https://example.com/\n", false},
                       MatchCase{{"https://caf\xc3\xa9.org"}, "https://CAF\xc3\xa9.org/", true},
-                      MatchCase{{}, "https://example.com/", false}));
+                      MatchCase{{}, "https://example.com/", false}),
+    [](const auto& info) {
+      return test::CaseName(
+          (info.param.patterns.empty() ? std::string("none") : info.param.patterns[0]) + " " +
+              info.param.url,
+          info.index);
+    });
 
 TEST(AllowedOrigins, EmptyListCoversNothingAndIsEmpty) {
   AllowedOrigins origins;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "policy/pages.h"
+#include "support/case_name.h"
 
 namespace trb {
 namespace {
@@ -63,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
         BrowseCase{{}, "about:blank", Action::kAllow},
         BrowseCase{{}, "https://anything.org/", Action::kAllow},
         BrowseCase{{"x(", "https://allowed.org"}, "https://allowed.org/", Action::kAllow},
-        BrowseCase{{"x("}, "https://allowed.org/", Action::kDeny}));
+        BrowseCase{{"x("}, "https://allowed.org/", Action::kDeny}),
+    [](const auto& info) { return test::CaseName(info.param.url, info.index); });
 
 TEST(BeforeBrowse, ListOfOneEmptyPatternAllowsEverything) {
   AllowedOrigins origins;

@@ -1,5 +1,6 @@
 // Page texts and data: URLs, byte for byte, and the escaping of inserted values.
 #include "policy/pages.h"
+#include "support/case_name.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,10 @@ INSTANTIATE_TEST_SUITE_P(
         DataUrlCase{"\xfb\xff", "text/html", "data:text/html;base64,%2B%2F8%3D"},
         DataUrlCase{"\xfb\xef\xbe", "text/plain", "data:text/plain;base64,%2B%2B%2B%2B"},
         DataUrlCase{"\xff\xff\xff", "text/html", "data:text/html;base64,%2F%2F%2F%2F"},
-        DataUrlCase{"Man", "x", "data:x;base64,TWFu"}));
+        DataUrlCase{"Man", "x", "data:x;base64,TWFu"}),
+    [](const auto& info) {
+      return test::CaseName(info.param.mime + " " + info.param.data, info.index);
+    });
 
 TEST(MakeDataURL, RoundTripsEveryByte) {
   std::string all;
@@ -140,7 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LoadErrorCase{"u", "t", INT32_MAX, "u", "t", "2147483647"},
                       LoadErrorCase{"http://a/?x=<b>&y", "bad 'thing' \"here\"", -2,
                                     "http://a/?x=&lt;b&gt;&amp;y",
-                                    "bad &#39;thing&#39; &quot;here&quot;", "-2"}));
+                                    "bad &#39;thing&#39; &quot;here&quot;", "-2"}),
+    [](const auto& info) {
+      return test::CaseName(info.param.url + " " + info.param.text, info.index);
+    });
 
 TEST(LoadErrorPage, FixedPiecesHaveTheirSizes) {
   EXPECT_EQ(kErrorHead.size(), 310u);

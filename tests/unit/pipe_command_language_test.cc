@@ -1,4 +1,5 @@
 #include "pipe/command_language.h"
+#include "support/case_name.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(Language, RefusedTest,
                                          "SHOWHIDE", "SHOW;", "GEOMETRY 1 2 3",
                                          "GEOMETRY 1 2 3 4 5", "GEOMETRY", "ISHIDDEN1",
                                          "SET-ALLOWED-ORIGIN a", "GETURL\xc2\xa0",
-                                         std::string("SHOW\0", 5)));
+                                         std::string("SHOW\0", 5)),
+                         [](const auto& info) { return test::CaseName(info.param, info.index); });
 
 TEST(Language, EveryWordIsCaseSensitive) {
   for (const char* word : {"LOAD x", "RELOAD", "CLEAR", "SHOW", "SHOWTOPMOST", "HIDE", "MINIMIZE",
@@ -112,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Number{"2147483648", INT32_MAX}, Number{"-2147483648", INT32_MIN},
                     Number{"-2147483649", INT32_MIN},
                     Number{"99999999999999999999999999999", INT32_MAX},
-                    Number{"-99999999999999999999999999999", INT32_MIN}));
+                    Number{"-99999999999999999999999999999", INT32_MIN}),
+    [](const auto& info) { return test::CaseName(info.param.text, info.index); });
 
 TEST(Replies, Texts) {
   EXPECT_EQ(SyntaxErrorReply(" SHOW"), "ERROR Syntax Error:  SHOW");

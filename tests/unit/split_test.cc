@@ -1,5 +1,6 @@
 // The piece rules of SplitByRegex and the fixed splitters that must give the same pieces.
 #include "policy/split.h"
+#include "support/case_name.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +48,10 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"", "\\s+", {""}}, SplitCase{"a\xa0z", "\\s+", {"a\xa0z"}},
                       SplitCase{"a|b", "\\|", {"a", "b"}}, SplitCase{"a||b", "\\|", {"a", "", "b"}},
                       SplitCase{"|a", "\\|", {"", "a"}}, SplitCase{"a|", "\\|", {"a"}},
-                      SplitCase{"|", "\\|", {""}}, SplitCase{"", "\\|", {""}}));
+                      SplitCase{"|", "\\|", {""}}, SplitCase{"", "\\|", {""}}),
+    [](const auto& info) {
+      return test::CaseName(info.param.text + " by " + info.param.pattern, info.index);
+    });
 
 // The fixed splitters against the regular-expression one on random texts.
 TEST(Split, FixedSplittersEqualSplitByRegex) {
