@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "policy/allowed_origins.h"
+#include "support/oracles.h"
 
 namespace {
 
@@ -75,15 +76,15 @@ int main() {
     const std::vector<std::string> patterns = Patterns(n);
     trb::AllowedOrigins origins;
     origins.Replace(patterns);
-    if (origins.Matches(url) || trb::ReferenceMatches(patterns, url)) {
+    if (origins.Matches(url) || trb::test::ReferenceMatches(patterns, url)) {
       std::fprintf(stderr, "bench list unexpectedly covers the URL\n");
       return 1;
     }
     const int ours_iterations = 200'000 / n + 10;
     const int baseline_iterations = 20'000 / n + 3;
     const double ours = MedianNanos(5, ours_iterations, [&] { return origins.Matches(url); });
-    const double baseline =
-        NanosPerCall(baseline_iterations, [&] { return trb::ReferenceMatches(patterns, url); });
+    const double baseline = NanosPerCall(
+        baseline_iterations, [&] { return trb::test::ReferenceMatches(patterns, url); });
     std::printf("allowed_origins n=%d ours_ns=%.0f baseline_ns=%.0f speedup=%.1f\n", n, ours,
                 baseline, baseline / ours);
   }
@@ -94,12 +95,13 @@ int main() {
     trb::AllowedOrigins origins;
     origins.Replace(patterns);
     const std::vector<std::string> all_but_last(patterns.begin(), patterns.end() - 1);
-    if (!origins.Matches(last) || trb::ReferenceMatches(all_but_last, last)) {
+    if (!origins.Matches(last) || trb::test::ReferenceMatches(all_but_last, last)) {
       std::fprintf(stderr, "bench URL is not covered by the last pattern alone\n");
       return 1;
     }
     const double ours = MedianNanos(5, 2000, [&] { return origins.Matches(last); });
-    const double baseline = NanosPerCall(23, [&] { return trb::ReferenceMatches(patterns, last); });
+    const double baseline =
+        NanosPerCall(23, [&] { return trb::test::ReferenceMatches(patterns, last); });
     std::printf("allowed_origins n=1000 last_matches ours_ns=%.0f baseline_ns=%.0f speedup=%.1f\n",
                 ours, baseline, baseline / ours);
   }
@@ -117,7 +119,7 @@ int main() {
   const std::string safe_url = "https://site0.example.com/" + safe;
   const double ours_safe = MedianNanos(5, 2000, [&] { return origins.Matches(safe_url); });
   const double baseline_safe =
-      NanosPerCall(20, [&] { return trb::ReferenceMatches(ten, safe_url); });
+      NanosPerCall(20, [&] { return trb::test::ReferenceMatches(ten, safe_url); });
   std::printf(
       "allowed_origins url_bytes=%zu patterns=10 ours_covered_ns=%.0f ours_uncovered_ns=%.0f "
       "baseline=stack-overflow\n",

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <regex>
 #include <utility>
 
 #include "policy/origin_pattern.h"
@@ -184,19 +183,6 @@ AllowedOrigins::Verdict AllowedOrigins::Check(std::string_view url) const {
   const auto list = Load();
   if (!list || list->empty()) return {true, false};
   return {false, list->Matches(url)};
-}
-
-bool ReferenceMatches(const std::vector<std::string>& patterns, std::string_view url) {
-  const std::string v = RewriteUrl(url);
-  for (const std::string& p : patterns) {
-    try {
-      const std::regex re(RewritePattern(p), std::regex::ECMAScript | std::regex::icase);
-      if (std::regex_match(v, re)) return true;
-    } catch (const std::regex_error&) {
-      // Not a valid expression: it covers nothing.
-    }
-  }
-  return false;
 }
 
 }  // namespace trb

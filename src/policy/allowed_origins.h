@@ -59,14 +59,9 @@ class AllowedOrigins {
   std::atomic<std::shared_ptr<const CompiledOriginList>> list_;
 };
 
-// The textual rewriting of one pattern and of the URL, exposed for tests and the benchmark's
-// baseline.
+// The textual rewriting of one pattern and of the URL, exposed for the tests' reference
+// algorithm.
 std::string RewritePattern(std::string_view pattern);  // gives "^" + P' + ".*$"
 std::string RewriteUrl(std::string_view url);
-
-// The literal algorithm: rewrite and compile every pattern with std::regex at every call.
-// Only for differential tests and the benchmark baseline; it may overflow the stack on long
-// URLs, which is why the browser never uses it.
-bool ReferenceMatches(const std::vector<std::string>& patterns, std::string_view url);
 
 }  // namespace trb

@@ -1,7 +1,5 @@
 #include "policy/split.h"
 
-#include <regex>
-
 namespace trb {
 namespace {
 
@@ -31,23 +29,6 @@ std::vector<std::string> SplitAt(std::string_view text, IsSep is_sep, bool runs)
 }
 
 }  // namespace
-
-std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pattern) {
-  const std::regex re(pattern.begin(), pattern.end(), std::regex::ECMAScript);
-  std::vector<std::string> pieces;
-  auto begin = text.begin();
-  size_t last_end = 0;
-  bool matched = false;
-  for (std::cregex_iterator it(text.data(), text.data() + text.size(), re), end; it != end; ++it) {
-    matched = true;
-    const size_t at = static_cast<size_t>(it->position(0));
-    pieces.emplace_back(begin + static_cast<std::ptrdiff_t>(last_end),
-                        begin + static_cast<std::ptrdiff_t>(at));
-    last_end = at + static_cast<size_t>(it->length(0));
-  }
-  if (!matched || last_end < text.size()) pieces.emplace_back(text.substr(last_end));
-  return pieces;
-}
 
 std::vector<std::string> SplitAtSemicolons(std::string_view text) {
   return SplitAt(

@@ -17,6 +17,7 @@
 #include "policy/allowed_origins.h"
 #include "policy/origin_pattern.h"
 #include "policy/split.h"
+#include "support/oracles.h"
 
 namespace {
 
@@ -155,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CountQuantifiers(list_text) <= 4) {
     bool refused = false;
     for (const std::string& p : patterns) refused = refused || RefusedOnPurpose(p);
-    if (!refused) Check(got == trb::ReferenceMatches(patterns, url), "differs from std::regex");
+    if (!refused)
+      Check(got == trb::test::ReferenceMatches(patterns, url), "differs from std::regex");
   }
 
   origins.Clear();

@@ -25,6 +25,7 @@
 #include "pipe/transport.h"
 #include "policy/pages.h"
 #include "policy/split.h"
+#include "support/oracles.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ class ScriptedTransport : public trb::Transport {
 };
 
 std::vector<std::string> RegexSplit(const std::string& text, const char* pattern) {
-  return trb::SplitByRegex(text, pattern);
+  return trb::test::SplitByRegex(text, pattern);
 }
 
 int32_t ModelNumber(const std::string& token) {

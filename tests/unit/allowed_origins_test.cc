@@ -17,6 +17,7 @@
 #include "policy/pattern_reader.h"
 #include "policy/split.h"
 #include "support/case_name.h"
+#include "support/oracles.h"
 
 namespace trb {
 namespace {
@@ -59,7 +60,7 @@ TEST_P(AllowedOriginsCases, MatchesLikeTheLiteralAlgorithm) {
   AllowedOrigins origins;
   origins.Replace(c.patterns);
   EXPECT_EQ(origins.Matches(c.url), c.covered) << c.url;
-  EXPECT_EQ(ReferenceMatches(c.patterns, c.url), c.covered) << c.url;
+  EXPECT_EQ(test::ReferenceMatches(c.patterns, c.url), c.covered) << c.url;
   const AllowedOrigins::Verdict v = origins.Check(c.url);
   EXPECT_EQ(v.empty, c.patterns.empty());
   EXPECT_EQ(v.matches, c.covered);
@@ -157,7 +158,7 @@ TEST(AllowedOrigins, InvalidPatternsNeverMatchAndNeverThrow) {
     bool covered = true;
     ASSERT_NO_THROW(covered = origins.Matches(std::string(bad) + "/x"));
     EXPECT_FALSE(covered) << bad;
-    EXPECT_FALSE(ReferenceMatches({bad}, std::string(bad) + "/x"));
+    EXPECT_FALSE(test::ReferenceMatches({bad}, std::string(bad) + "/x"));
     origins.Replace({bad, "https://ok.org"});
     EXPECT_TRUE(origins.Matches("https://ok.org/")) << bad;
   }
@@ -209,7 +210,7 @@ TEST(AllowedOrigins, UnexpressiblePatternsFailClosed) {
       {stacked, "https://a/"},               // quantifiers stacked beyond the reader's depth
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(ReferenceMatches({c.pattern}, c.url)) << c.pattern;
+    ASSERT_TRUE(test::ReferenceMatches({c.pattern}, c.url)) << c.pattern;
     AllowedOrigins origins;
     origins.Replace({c.pattern, "https://ok\\.example/"});
     EXPECT_FALSE(origins.Matches(c.url)) << c.pattern;
@@ -339,7 +340,7 @@ TEST(AllowedOrigins, AgreesWithLiteralAlgorithmOnGeneratedLists) {
       std::string url = Piece(rng, {"https://", "http://", "HTTPS://", "ftp://"});
       const int len = std::uniform_int_distribution<int>(0, 6)(rng);
       for (int j = 0; j < len; ++j) url += Piece(rng, url_bits);
-      const bool expected = ReferenceMatches(patterns, url);
+      const bool expected = test::ReferenceMatches(patterns, url);
       covered += expected;
       ++compared;
       ASSERT_EQ(origins.Matches(url), expected)

@@ -1,6 +1,7 @@
 // The piece rules of SplitByRegex and the fixed splitters that must give the same pieces.
 #include "policy/split.h"
 #include "support/case_name.h"
+#include "support/oracles.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,7 @@ class SplitCases : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitCases, FollowsThePieceRules) {
   const SplitCase& c = GetParam();
-  EXPECT_EQ(SplitByRegex(c.text, c.pattern), c.pieces) << c.text;
+  EXPECT_EQ(test::SplitByRegex(c.text, c.pattern), c.pieces) << c.text;
   if (c.pattern == ";") {
     EXPECT_EQ(SplitAtSemicolons(c.text), c.pieces);
   }
@@ -61,9 +62,9 @@ TEST(Split, FixedSplittersEqualSplitByRegex) {
     std::string text;
     const int n = static_cast<int>(rng() % 16);
     for (int k = 0; k < n; ++k) text += alphabet[rng() % alphabet.size()];
-    ASSERT_EQ(SplitAtSemicolons(text), SplitByRegex(text, ";")) << text;
-    ASSERT_EQ(SplitAtWhitespace(text), SplitByRegex(text, "\\s+")) << text;
-    ASSERT_EQ(SplitAtBars(text), SplitByRegex(text, "\\|")) << text;
+    ASSERT_EQ(SplitAtSemicolons(text), test::SplitByRegex(text, ";")) << text;
+    ASSERT_EQ(SplitAtWhitespace(text), test::SplitByRegex(text, "\\s+")) << text;
+    ASSERT_EQ(SplitAtBars(text), test::SplitByRegex(text, "\\|")) << text;
   }
 }
 
