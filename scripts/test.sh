@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything, and runs every test: the full build under a
 # display with a window manager (unit, integration, end-to-end with a Wayland session, the
 # Debian package, stress), the unit and integration tests again under ASan + UBSan, each
-# fuzz target for a minute, and the Windows layer cross-built with mingw-w64 and tested
+# fuzz target for 20 seconds, and the Windows layer cross-built with mingw-w64 and tested
 # under Wine.
 # Exits non-zero on any failure. TRBROWSER_FUZZ_SECONDS changes the fuzzing time.
 set -euo pipefail
@@ -19,6 +19,6 @@ cmake --build --preset asan -j "$jobs"
 status=0
 scripts/with-display.sh ctest --preset default -j 2 || status=1
 ctest --preset asan -j "$jobs" || status=1
-tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-60}" || status=1
+tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-20}" || status=1
 bash tests/windows/run.sh || status=1
 exit $status

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) into build-fuzz if needed and runs
-# each for SECONDS seconds on its seed corpus, failing on the first crash, leak, sanitizer
+# each for SECONDS seconds on its seed corpus, one after another, failing on the first crash, leak, sanitizer
 # report or timeout. Prints each target's executions.
 #   tests/fuzz/run.sh 60            every target for 60 s
 #   tests/fuzz/run.sh 60 pages      one target
@@ -34,8 +34,8 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ninja -C "$build" "${targets[@]/%/_fuzzer}" >/dev/null
 
-# The targets run side by side: each gets its SECONDS of wall time, and the run as a whole
-# takes about SECONDS rather than SECONDS times the number of targets.
+# The targets run one after another, each on a core of its own, so that each one's rate is its
+# own and not a share of a busy machine.
 run_one() {
   local t=$1 work="$build/corpus/$1" log="$build/$1.log"
   mkdir -p "$work" "$build/artifacts/$t"
@@ -50,7 +50,8 @@ run_one() {
       -seed="${TRBROWSER_FUZZ_SEED:-1}" \
       -artifact_prefix="$build/artifacts/$t/" >"$log" 2>&1; then
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-    echo "fuzz $t: ok, ${execs:-?} executions in ${seconds} s"
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    echo "fuzz $t: ok, ${execs:-?} executions in ${seconds} s (${rate:-?} per second)"
   else
     echo "fuzz $t: FAILED (log $log, input in $build/artifacts/$t/)"
     grep -m 20 -E 'ERROR|SUMMARY|pipe_fuzzer|origins_fuzzer|pages_fuzzer|Test unit written' "$log" || true
@@ -58,11 +59,6 @@ run_one() {
   fi
 }
 
-pids=()
-for t in "${targets[@]}"; do
-  run_one "$t" &
-  pids+=($!)
-done
 status=0
-for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+for t in "${targets[@]}"; do run_one "$t" || status=1; done
 exit $status

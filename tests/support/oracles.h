@@ -3,6 +3,7 @@
 // std::regex, which can overflow the stack on long inputs.
 #pragma once
 
+#include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,5 +20,15 @@ std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pa
 // Whether "^" + P' + ".*$" matches the whole rewritten URL for some pattern P, compiling
 // every pattern with std::regex at every call; a pattern std::regex rejects covers nothing.
 bool ReferenceMatches(const std::vector<std::string>& patterns, std::string_view url);
+
+// The same answer for many URLs against one list, compiling the list once.
+class ReferenceList {
+ public:
+  explicit ReferenceList(const std::vector<std::string>& patterns);
+  bool Matches(std::string_view url) const;
+
+ private:
+  std::vector<std::regex> compiled_;
+};
 
 }  // namespace trb::test
