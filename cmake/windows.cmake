@@ -88,7 +88,6 @@ target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing GTest::gte
 gtest_discover_tests(pipe_integration_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 add_executable(win32_window_tests
-  tests/windows/win32_window_calls_test.cc
   tests/windows/win32_window_test.cc
 )
 target_link_libraries(win32_window_tests PRIVATE trb_pipe GTest::gtest_main)

@@ -15,31 +15,23 @@ const HWND kTopmost = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
 
 }  // namespace
 
-const WindowApi& RealWindowApi() {
-  static const WindowApi api{
-      &::SetForegroundWindow, &::ShowWindow,     &::SetWindowPos,   &::SetWindowPlacement,
-      &::GetWindowPlacement,  &::GetWindowLongW, &::SetWindowLongW, &::IsWindowVisible,
-  };
-  return api;
-}
-
 // SW_RESTORE rather than a plain show, so that a minimised or maximised window comes back to
 // its restored rectangle; the z-order call then sets the band without moving or sizing.
 void Win32Window::ShowInBand(HWND insert_after) {
-  api_.set_foreground_window(hwnd_);
-  api_.show_window(hwnd_, SW_RESTORE);
-  api_.set_window_pos(hwnd_, insert_after, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
+  ::SetForegroundWindow(hwnd_);
+  ::ShowWindow(hwnd_, SW_RESTORE);
+  ::SetWindowPos(hwnd_, insert_after, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_SHOWWINDOW);
 }
 
 void Win32Window::ShowWindowNormal() { ShowInBand(kNoTopmost); }
 
 void Win32Window::ShowWindowTopmost() { ShowInBand(kTopmost); }
 
-void Win32Window::HideWindow() { api_.show_window(hwnd_, SW_HIDE); }
+void Win32Window::HideWindow() { ::ShowWindow(hwnd_, SW_HIDE); }
 
 void Win32Window::MinimizeWindow() {
-  api_.set_foreground_window(hwnd_);
-  api_.show_window(hwnd_, SW_MINIMIZE);
+  ::SetForegroundWindow(hwnd_);
+  ::ShowWindow(hwnd_, SW_MINIMIZE);
 }
 
 // The whole record is set, show command included: SW_HIDE, so the window is hidden with its
@@ -56,21 +48,21 @@ void Win32Window::SetNormalRect(const NormalRect& rect) {
   placement.rcNormalPosition.left = rect.left;
   placement.rcNormalPosition.bottom = rect.bottom;
   placement.rcNormalPosition.right = rect.right;
-  api_.set_window_placement(hwnd_, &placement);
+  ::SetWindowPlacement(hwnd_, &placement);
 }
 
 // No SWP_FRAMECHANGED follows: the frame catches up the next time it is drawn.
 void Win32Window::ForbidResize() {
-  const DWORD style = static_cast<DWORD>(api_.get_window_long(hwnd_, GWL_STYLE));
-  api_.set_window_long(hwnd_, GWL_STYLE, static_cast<LONG>(style & ~kResizeStyleBits));
+  const DWORD style = static_cast<DWORD>(::GetWindowLongW(hwnd_, GWL_STYLE));
+  ::SetWindowLongW(hwnd_, GWL_STYLE, static_cast<LONG>(style & ~kResizeStyleBits));
 }
 
-bool Win32Window::IsWindowHidden() { return api_.is_window_visible(hwnd_) == 0; }
+bool Win32Window::IsWindowHidden() { return ::IsWindowVisible(hwnd_) == 0; }
 
 NormalRect Win32Window::GetNormalRect() {
   WINDOWPLACEMENT placement{};
   placement.length = sizeof placement;
-  api_.get_window_placement(hwnd_, &placement);
+  ::GetWindowPlacement(hwnd_, &placement);
   const RECT& r = placement.rcNormalPosition;
   return {static_cast<int32_t>(r.top), static_cast<int32_t>(r.left), static_cast<int32_t>(r.bottom),
           static_cast<int32_t>(r.right)};

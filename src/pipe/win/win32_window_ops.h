@@ -8,21 +8,6 @@
 
 namespace trb {
 
-// The user-interface functions the operations call. Tests substitute recording ones to check
-// the exact calls; everything else uses RealWindowApi().
-struct WindowApi {
-  BOOL(WINAPI* set_foreground_window)(HWND);
-  BOOL(WINAPI* show_window)(HWND, int);
-  BOOL(WINAPI* set_window_pos)(HWND, HWND, int, int, int, int, UINT);
-  BOOL(WINAPI* set_window_placement)(HWND, const WINDOWPLACEMENT*);
-  BOOL(WINAPI* get_window_placement)(HWND, WINDOWPLACEMENT*);
-  LONG(WINAPI* get_window_long)(HWND, int);
-  LONG(WINAPI* set_window_long)(HWND, int, LONG);
-  BOOL(WINAPI* is_window_visible)(HWND);
-};
-
-const WindowApi& RealWindowApi();
-
 // The style bits NORESIZE clears: WS_MAXIMIZEBOX, WS_MINIMIZEBOX and WS_THICKFRAME.
 inline constexpr DWORD kResizeStyleBits = 0x00070000;
 
@@ -30,8 +15,7 @@ inline constexpr DWORD kResizeStyleBits = 0x00070000;
 // longer a window makes every operation do nothing (GetNormalRect then gives zeros).
 class Win32Window final : public Window {
  public:
-  explicit Win32Window(HWND hwnd, const WindowApi& api = RealWindowApi())
-      : hwnd_(hwnd), api_(api) {}
+  explicit Win32Window(HWND hwnd) : hwnd_(hwnd) {}
 
   void ShowWindowNormal() override;
   void ShowWindowTopmost() override;
@@ -48,7 +32,6 @@ class Win32Window final : public Window {
   void ShowInBand(HWND insert_after);
 
   const HWND hwnd_;
-  const WindowApi api_;
 };
 
 }  // namespace trb
