@@ -98,6 +98,33 @@ class ToolEdgeCases(unittest.TestCase):
         self.assert_one_line_error(result)
         self.assertFalse(os.path.exists(self.sock))
 
+    def test_browser_found_without_the_browser_switch(self):
+        # Without --browser the tool starts the trbrowser beside itself, else the one on PATH.
+        # A trbrowser that exits at once stands where the wrong one would be found.
+        for case, beside, on_path in (("beside the tool", FAKE, "failing"),
+                                      ("on PATH", None, FAKE)):
+            with self.subTest(case), tempfile.TemporaryDirectory() as root:
+                tool_dir, path_dir = os.path.join(root, "bin"), os.path.join(root, "path")
+                os.mkdir(tool_dir)
+                os.mkdir(path_dir)
+                tool = os.path.join(tool_dir, "trbrowserctl")
+                subprocess.run(["cp", TOOL, tool], check=True)
+                failing = os.path.join(root, "failing")
+                with open(failing, "w") as f:
+                    f.write("#!/bin/sh\nexit 1\n")
+                os.chmod(failing, 0o755)
+                pick = {FAKE: FAKE, "failing": failing}
+                if beside:
+                    os.symlink(pick[beside], os.path.join(tool_dir, "trbrowser"))
+                os.symlink(pick[on_path], os.path.join(path_dir, "trbrowser"))
+                env = dict(os.environ, FAKE_MODE="protocol", FAKE_LOG=self.log,
+                           PATH=path_dir + os.pathsep + os.environ.get("PATH", ""))
+                result = subprocess.run([tool, "--pipe", self.sock, "--timeout", "30", "-c",
+                                         "ISHIDDEN"], capture_output=True, text=True, env=env,
+                                        timeout=120)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stdout, "ISHIDDEN 1\nGEOMETRY 10 20 610 820\n")
+
     def test_browser_that_exits_before_connecting(self):
         result = self.run_tool("-c", "ISHIDDEN", mode="exit-early", timeout=30)
         self.assertEqual(result.returncode, EXIT_START, result.stderr)
