@@ -2,6 +2,8 @@
 // socket path rules, controllers of another user, and a clean end of stream.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,8 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "pipe_session.h"
 
@@ -177,6 +182,49 @@ TEST(PipeConnection, UnreadCommandsAfterQuitDoNotResetTheConnection) {
   EXPECT_EQ(got, kDefaultReport);
   EXPECT_EQ(n, 0) << "recv failed: " << std::strerror(errno);
   EXPECT_TRUE(s.WaitEnded());
+}
+
+// Signals that land on the pipe thread (a desktop's SIGCHLD, a profiler's timer) interrupt its
+// waits; none may end the session, lose a byte or answer twice.
+TEST(PipeConnection, InterruptedSystemCallsAreRetried) {
+  struct sigaction action {};
+  struct sigaction old {};
+  action.sa_handler = [](int) {};  // no SA_RESTART: every signal makes a blocked call fail
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  {
+    PipeSession s;
+    std::atomic<pthread_t> pipe_thread{};
+    std::atomic<bool> known{false};
+    s.handler.before_call = [&](const std::string&) {
+      pipe_thread = pthread_self();
+      known = true;
+    };
+    ASSERT_TRUE(s.Connect());
+    ASSERT_TRUE(s.controller.Send("SHOW;"));
+    ASSERT_TRUE(WaitUntil([&] { return known.load(); }));
+    std::atomic<bool> done{false};
+    std::thread signaller([&] {
+      while (!done) {
+        pthread_kill(pipe_thread, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+    const std::unique_ptr<void, std::function<void(void*)>> stop_signaller(&done, [&](void*) {
+      done = true;
+      signaller.join();
+    });
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_TRUE(s.controller.Send(i % 2 ? "ISHIDDEN" : "SHOW;HIDE;ISHIDDEN;"));
+      ASSERT_EQ(s.controller.Read(10), "ISHIDDEN 1") << "round trip " << i;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // signals while it waits
+    }
+    ASSERT_TRUE(s.controller.Send("QUIT"));
+    bool closed = false;
+    EXPECT_EQ(s.controller.ReadUntilClosed(&closed), kDefaultReport);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(s.WaitEnded());
+  }
+  sigaction(SIGUSR1, &old, nullptr);
 }
 
 TEST(PipeConnection, ControllerOfAnotherUserIsRefused) {
