@@ -5,8 +5,10 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -79,6 +81,39 @@ TEST_F(ListenerTest, TooLongPathIsAnError) {
   std::string error;
   EXPECT_EQ(ListenAt("/tmp/" + std::string(200, 'x'), error), -1);
   EXPECT_NE(error.find("too long"), std::string::npos) << error;
+}
+
+// The socket file already keeps other users out; should its mode ever let one in, the
+// peer's credentials still do.
+TEST_F(ListenerTest, OnlyOwnUserOrRootCountsAsThePeer) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user (uid 65534)";
+  std::string error;
+  const int listener = ListenAt(path_, error);
+  ASSERT_GE(listener, 0) << error;
+  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(path_.c_str(), 0777), 0);
+  for (const uid_t uid : {uid_t{0}, uid_t{65534}}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(10);
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+      if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(11);
+      char byte;
+      _exit(read(fd, &byte, 1) == 0 ? 0 : 12);  // until the test hangs up
+    }
+    const int conn = accept(listener, nullptr, nullptr);
+    ASSERT_GE(conn, 0);
+    EXPECT_EQ(PeerIsOwnUser(conn), uid == 0) << "uid " << uid;
+    close(conn);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "uid " << uid;
+  }
+  close(listener);
 }
 
 TEST(SocketPathFor, FollowsTheBrowsersFirstCandidate) {

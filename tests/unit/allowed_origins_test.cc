@@ -53,6 +53,11 @@ struct MatchCase {
   bool covered;
 };
 
+void PrintTo(const MatchCase& c, std::ostream* os) {
+  *os << (c.covered ? "covers " : "does not cover ") << c.url << " with";
+  for (const std::string& p : c.patterns) *os << " [" << p << "]";
+}
+
 class AllowedOriginsCases : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(AllowedOriginsCases, MatchesLikeTheLiteralAlgorithm) {
@@ -106,6 +111,15 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{{"https://(a)\\1\\.org"}, "https://aa.org/", true},
                       MatchCase{{"https://a(?=b)"}, "https://ab/", true},
                       MatchCase{{"https://a(?!b)"}, "https://ab/", false},
+                      // A lookahead is a match of its own: \\b at its start sees only what
+                      // follows, so it holds exactly before a word byte, the edges included.
+                      MatchCase{{"https://x(?=\\b[09azAZ_])"}, "https://x9/", true},
+                      MatchCase{{"https://x(?=\\b[09azAZ_])"}, "https://x0/", true},
+                      MatchCase{{"https://x(?=\\b[09azAZ_])"}, "https://xz/", true},
+                      MatchCase{{"https://x(?=\\b[09azAZ_])"}, "https://xA/", true},
+                      MatchCase{{"https://x(?=\\b[09azAZ_])"}, "https://x_/", true},
+                      MatchCase{{"https://x(?=\\B.)"}, "https://x-/", true},
+                      MatchCase{{"https://x(?=\\B.)"}, "https://x9/", false},
                       MatchCase{{"https://example.com"}, "https://example.com/\n", false},
                       MatchCase{{"https://caf\xc3\xa9.org"}, "https://CAF\xc3\xa9.org/", true},
                       MatchCase{{}, "https://example.com/", false}),
