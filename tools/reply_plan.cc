@@ -8,7 +8,6 @@
 namespace trbctl {
 namespace {
 
-constexpr std::string_view kErrorPrefix = "ERROR Syntax Error: ";
 constexpr std::string_view kGetUrlPrefix = "GETURL ";
 constexpr std::string_view kIsHiddenPrefix = "ISHIDDEN ";
 constexpr std::string_view kReportPrefix = "GEOMETRY ";

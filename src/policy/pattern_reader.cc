@@ -222,7 +222,9 @@ class Reader {
       ByteSet set;
       for (int v = 0; v < 256; ++v) {
         const char t = cases_.fold[v];
-        if (t != cases_.fold['\n'] && t != cases_.fold['\r']) set.Add(static_cast<uint8_t>(v));
+        if (t != cases_.fold[static_cast<uint8_t>('\n')] &&
+            t != cases_.fold[static_cast<uint8_t>('\r')])
+          set.Add(static_cast<uint8_t>(v));
       }
       *out = AddSet(set);
     } else if (TryChar(&c)) {
