@@ -65,6 +65,7 @@ add_executable(pipe_unit_tests
   tests/unit/pipe_framing_test.cc
   tests/unit/pipe_command_language_test.cc
 )
+target_include_directories(pipe_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
 gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
