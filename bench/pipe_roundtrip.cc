@@ -57,7 +57,9 @@ class BenchHandler : public trb::MainHandler {
   trb::Target ResolveTarget() override { return target_; }
 
  private:
-  trb::Target target_{std::make_shared<NoBrowser>(), std::make_shared<InstantWindow>()};
+  InstantWindow window_;
+  trb::Target target_{std::make_shared<NoBrowser>(),
+                      [this](const trb::WindowCall& call) { call(window_); }};
 };
 
 [[noreturn]] void Die(const char* what) {

@@ -60,7 +60,7 @@ gtest_discover_tests(quit_signals_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 # End-to-end: the real browser under Xvfb + openbox, driven over a real socket, against pages
 # on 127.0.0.1. The fixture starts the display itself unless DISPLAY is set.
 if(Python3_Interpreter_FOUND)
-  foreach(module browser downloads exits sessions events)
+  foreach(module browser downloads exits sessions events window_model)
     add_test(NAME e2e_${module}
              COMMAND ${Python3_EXECUTABLE} -m unittest -v test_${module}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)

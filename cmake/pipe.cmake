@@ -21,10 +21,15 @@ add_executable(pipe_unit_tests
   tests/unit/pipe_command_language_test.cc
   tests/unit/pipe_socket_path_test.cc
   tests/unit/events_test.cc
+  tests/unit/window_model_test.cc
 )
 target_include_directories(pipe_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(pipe_unit_tests PRIVATE trb_pipe nlohmann_json::nlohmann_json GTest::gtest_main)
 gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+
+# The window model as a program, for the randomised end-to-end window test.
+add_executable(window_oracle tests/e2e/window_oracle.cc)
+target_link_libraries(window_oracle PRIVATE trb_pipe)
 
 add_library(trb_pipe_testing STATIC
   tests/integration/test_controller.cc

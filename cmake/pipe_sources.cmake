@@ -7,4 +7,5 @@ set(TRB_PIPE_PORTABLE_SOURCES
   src/pipe/target.cc
   src/pipe/ui_calls.cc
   src/pipe/pipe_thread.cc
+  src/pipe/window_model.cc
 )

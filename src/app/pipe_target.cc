@@ -52,62 +52,27 @@ class UiBrowser : public Browser {
   std::function<void()> before_load_;
 };
 
-class UiWindow : public Window {
- public:
-  UiWindow(std::weak_ptr<host::BrowserView> browser,
-           std::shared_ptr<const host::BrowserState> state)
-      : browser_(std::move(browser)), state_(std::move(state)) {}
-
-  void ShowWindowNormal() override {
-    On([](host::HostWindow& w) { w.ShowWindowNormal(); });
-  }
-  void ShowWindowTopmost() override {
-    On([](host::HostWindow& w) { w.ShowWindowTopmost(); });
-  }
-  void HideWindow() override {
-    On([](host::HostWindow& w) { w.HideWindow(); });
-  }
-  void MinimizeWindow() override {
-    On([](host::HostWindow& w) { w.MinimizeWindow(); });
-  }
-  void SetNormalRect(const NormalRect& rect) override {
-    On([r = ToWindowRect(rect)](host::HostWindow& w) { w.SetNormalRect(r); });
-  }
-  void ForbidResize() override {
-    On([](host::HostWindow& w) { w.ForbidResize(); });
-  }
-  // Published by the window at every show and hide, before the operation that caused it
-  // returns, so HIDE;ISHIDDEN answers 1 and a closed window counts as hidden.
-  bool IsWindowHidden() override { return state_->hidden(); }
-  NormalRect GetNormalRect() override {
-    NormalRect rect;
-    On([&](host::HostWindow& w) { rect = ToNormalRect(w.GetNormalRect()); });
-    return rect;
-  }
-
- private:
-  template <typename Fn>
-  void On(Fn fn) {
+// Every window call, whatever it is, runs on the UI thread against the browser's window, or
+// not at all once the browser has gone. Holds the browser weakly, like UiBrowser.
+WindowAccess UiWindowAccess(std::weak_ptr<host::BrowserView> browser) {
+  return [browser = std::move(browser)](const WindowCall& call) {
     RunOnUiThread([&] {
-      auto b = browser_.lock();
-      if (b && !b->IsClosed()) fn(b->Window());
+      auto b = browser.lock();
+      if (b && !b->IsClosed()) call(b->Window());
     });
-  }
-
-  std::weak_ptr<host::BrowserView> browser_;
-  std::shared_ptr<const host::BrowserState> state_;
-};
+  };
+}
 
 }  // namespace
-
-NormalRect ToNormalRect(const host::WindowRect& r) { return {r.top, r.left, r.bottom, r.right}; }
-host::WindowRect ToWindowRect(const NormalRect& r) { return {r.top, r.left, r.bottom, r.right}; }
 
 Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser,
                     std::function<void()> before_load) {
   std::shared_ptr<const host::BrowserState> state = browser->State();
+  // The window publishes its visibility at every show and hide, before the operation that
+  // caused it returns, so HIDE;ISHIDDEN answers 1 and a closed window counts as hidden.
+  auto hidden = [state] { return state->hidden(); };
   return Target{std::make_shared<UiBrowser>(engine, browser, state, std::move(before_load)),
-                std::make_shared<UiWindow>(browser, std::move(state))};
+                UiWindowAccess(browser), std::move(hidden)};
 }
 
 }  // namespace trb

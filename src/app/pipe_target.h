@@ -16,7 +16,4 @@ namespace trb {
 Target MakeUiTarget(host::Engine& engine, const std::shared_ptr<host::BrowserView>& browser,
                     std::function<void()> before_load = nullptr);
 
-NormalRect ToNormalRect(const host::WindowRect& rect);
-host::WindowRect ToWindowRect(const NormalRect& rect);
-
 }  // namespace trb

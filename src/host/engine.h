@@ -13,17 +13,9 @@
 #include <string>
 #include <utility>
 
-namespace trb::host {
+#include "pipe/window.h"
 
-// A window's restored-state rectangle: client area in screen coordinates, right and bottom
-// exclusive.
-struct WindowRect {
-  int32_t top = 0;
-  int32_t left = 0;
-  int32_t bottom = 0;
-  int32_t right = 0;
-  friend bool operator==(const WindowRect&, const WindowRect&) = default;
-};
+namespace trb::host {
 
 // How a top-level window stands, as its user sees it. A minimised window is not hidden.
 enum class WindowState { kShown, kHidden, kMinimized };
@@ -41,19 +33,12 @@ class Frame {
   virtual void LoadURL(const std::string& url) = 0;
 };
 
-// The top-level window that holds a browser.
-class HostWindow {
+// The top-level window that holds a browser: the window commands' operations (pipe/window.h,
+// the same interface the pipe thread calls), plus the title and the icon.
+class HostWindow : public Window {
  public:
-  virtual ~HostWindow() = default;
   virtual void SetTitle(const std::string& title) = 0;
   virtual void SetAppIcon() = 0;  // the application's icon, every size it has
-  virtual void ShowWindowNormal() = 0;
-  virtual void ShowWindowTopmost() = 0;
-  virtual void HideWindow() = 0;
-  virtual void MinimizeWindow() = 0;
-  virtual void SetNormalRect(const WindowRect& rect) = 0;
-  virtual void ForbidResize() = 0;
-  virtual WindowRect GetNormalRect() = 0;
 };
 
 // What a browser currently shows of itself, readable from any thread. The engine updates it

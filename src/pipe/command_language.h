@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "pipe/target.h"
+#include "pipe/window.h"
 
 namespace trb {
 

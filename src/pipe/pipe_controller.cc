@@ -40,13 +40,18 @@ class Executor {
     return false;
   }
   bool operator()(const command::Geometry& c) {
-    if (target_.window) target_.window->SetNormalRect(c.rect);
-    return true;
+    return OnWindow([&c](Window& w) { w.SetNormalRect(c.rect); });
   }
   bool operator()(const command::IsHidden&) {
     // A controller waits for this answer, so it gets one even without a window: nothing is
     // shown, hence hidden.
-    controller_.WriteReply(IsHiddenReply(!target_.window || target_.window->IsWindowHidden()));
+    bool hidden = true;
+    if (target_.window_hidden) {
+      hidden = target_.window_hidden();
+    } else {
+      OnWindow([&hidden](Window& w) { hidden = w.IsWindowHidden(); });
+    }
+    controller_.WriteReply(IsHiddenReply(hidden));
     return true;
   }
   bool operator()(const command::GetUrl&) {
@@ -69,7 +74,10 @@ class Executor {
 
  private:
   bool OnWindow(void (Window::*operation)()) {
-    if (target_.window) (target_.window.get()->*operation)();
+    return OnWindow([operation](Window& w) { (w.*operation)(); });
+  }
+  bool OnWindow(const WindowCall& call) {
+    if (target_.window) target_.window(call);
     return true;
   }
 
@@ -166,7 +174,10 @@ void PipeController::WriteReply(std::string_view text) {
 void PipeController::ReportGeometry() {
   const Target target = ResolveTarget();
   if (!target.window) return;
-  WriteReply(GeometryReply(target.window->GetNormalRect()));
+  // A window that has already gone reports zeros: the report still ends the session.
+  NormalRect rect;
+  target.window([&rect](Window& w) { rect = w.GetNormalRect(); });
+  WriteReply(GeometryReply(rect));
 }
 
 Target PipeController::ResolveTarget() {

@@ -3,23 +3,14 @@
 #pragma once
 
 #include <atomic>
-#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "pipe/window.h"
 #include "policy/allowed_origins.h"
 
 namespace trb {
-
-// A window's restored-state rectangle, in the order GEOMETRY takes it and the final report
-// gives it. Right and bottom are exclusive.
-struct NormalRect {
-  int32_t top = 0;
-  int32_t left = 0;
-  int32_t bottom = 0;
-  int32_t right = 0;
-  friend bool operator==(const NormalRect&, const NormalRect&) = default;
-};
 
 // The browser operations the commands use. Called on the pipe thread; an implementation
 // whose engine is bound to another thread marshals the call there.
@@ -34,24 +25,13 @@ class Browser {
   virtual void CloseBrowser(bool force) = 0;
 };
 
-// Operations on the main browser's top-level window. Called on the pipe thread.
-class Window {
- public:
-  virtual ~Window() = default;
-  virtual void ShowWindowNormal() = 0;   // foreground, restored, not topmost
-  virtual void ShowWindowTopmost() = 0;  // foreground, restored, topmost
-  virtual void HideWindow() = 0;
-  virtual void MinimizeWindow() = 0;
-  virtual void SetNormalRect(const NormalRect& rect) = 0;  // leaves the window hidden
-  virtual void ForbidResize() = 0;
-  virtual bool IsWindowHidden() = 0;  // a minimised window is not hidden
-  virtual NormalRect GetNormalRect() = 0;
-};
-
 // The browser a command acts on and its window, resolved afresh for every command.
 struct Target {
   std::shared_ptr<Browser> browser;
-  std::shared_ptr<Window> window;
+  WindowAccess window;  // empty when there is no browser
+  // ISHIDDEN's answer as the window's thread last published it, for answering without the
+  // trip there. Empty: ISHIDDEN asks the window through `window`.
+  std::function<bool()> window_hidden;
 };
 
 // The part of the main browser's handler the pipe thread reaches. The handler sets

@@ -140,105 +140,6 @@ class StartupTest(BrowserTestCase):
         self.assertIn("--no-sandbox", r.stderr)
 
 
-class WindowTest(BrowserTestCase):
-    def test_show_hide_ishidden(self):
-        b = self.start()
-        b.send("SHOW;")
-        self.assertFalse(b.ishidden())
-        wait_for(lambda: b.windows(visible_only=True), what="mapped window")
-        b.send("HIDE;ISHIDDEN;")
-        self.assertEqual(b.read_exact(10), b"ISHIDDEN 1")
-        wait_for(lambda: not b.windows(visible_only=True), what="unmapped window")
-        b.send("SHOW;")
-        self.assertFalse(b.ishidden())
-
-    def test_minimized_window_counts_as_visible(self):
-        b = self.start()
-        b.send("SHOW;")
-        b.ishidden()
-        b.send("MINIMIZE;")
-        self.assertFalse(b.ishidden())
-        wait_for(lambda: "_NET_WM_STATE_HIDDEN" in b.wm_state(b.main_window()),
-                 what="iconic state")
-        b.send("SHOW;")
-        wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in b.wm_state(b.main_window()),
-                 what="restored")
-
-    def test_showtopmost_then_show_clears_it(self):
-        # On the window as it stands, and after it has been hidden in between.
-        for between in ("", "HIDE;"):
-            with self.subTest(between=between):
-                b = self.start()
-                b.send("SHOWTOPMOST;")
-                self.assertFalse(b.ishidden())
-                wait_for(lambda: "_NET_WM_STATE_ABOVE" in b.wm_state(b.main_window()),
-                         what="above")
-                b.send(between + "SHOW;")
-                self.assertFalse(b.ishidden())
-                wait_for(lambda: "_NET_WM_STATE_ABOVE" not in b.wm_state(b.main_window()),
-                         what="not above")
-                b.close()
-
-    def test_geometry_hides_and_the_final_report_gives_it_back(self):
-        b = self.start()
-        b.send("SHOW;GEOMETRY 100 200 700 1000;")
-        self.assertTrue(b.ishidden())
-        b.send("SHOW;")
-        self.assertFalse(b.ishidden())
-        b.send("QUIT;")
-        self.assertEqual(b.read_to_eof(), b"GEOMETRY 100 200 700 1000")
-        self.assertEqual(b.wait_exit(), 0)
-
-    def test_report_sent_back_sets_the_same_rectangle(self):
-        first = self.start()
-        first.send("SHOW;")
-        first.ishidden()
-        settled(first)
-        first.send("QUIT;")
-        report = first.read_to_eof().decode()
-        self.assertRegex(report, GEOMETRY_REPORT)
-        self.assertEqual(first.wait_exit(), 0)
-
-        second = self.start()
-        second.send(report + ";SHOW;")
-        self.assertFalse(second.ishidden())
-        second.send("QUIT;")
-        self.assertEqual(second.read_to_eof().decode(), report)
-
-    def test_geometry_at_the_origin_is_kept_when_shown(self):
-        b = self.start()
-        b.send("GEOMETRY 0 0 600 800;SHOW;")
-        self.assertFalse(b.ishidden())
-        settled(b)
-        b.send("QUIT;")
-        self.assertEqual(b.read_to_eof(), b"GEOMETRY 0 0 600 800")
-
-    def test_noresize_fixes_the_size(self):
-        b = self.start()
-        b.send("SHOW;NORESIZE;")
-        b.ishidden()
-
-        def fixed():
-            hints = b.size_hints(b.main_window())
-            low = re.search(r"minimum size: (\d+) by (\d+)", hints)
-            high = re.search(r"maximum size: (\d+) by (\d+)", hints)
-            return low and high and low.groups() == high.groups()
-
-        wait_for(fixed, what="min size = max size")
-
-    def test_geometry_after_noresize_still_sets_the_size(self):
-        # The user can no longer resize the window; the controller still can.
-        b = self.start()
-        b.send("SHOW;NORESIZE;")
-        b.ishidden()
-        b.send("GEOMETRY 100 200 700 1000;SHOW;")
-        self.assertFalse(b.ishidden())
-        settled(b)
-        b.send("QUIT;")
-        self.assertEqual(b.read_to_eof(), b"GEOMETRY 100 200 700 1000")
-        self.assertEqual(b.wait_exit(), 0)
-
-
 class NavigationTest(BrowserTestCase):
     def allow_loopback_ip(self, b):
         b.send("SET-ALLOWED-ORIGINS http://127.0.0.1:%d;" % server.port)
@@ -357,15 +258,6 @@ class CloseTest(BrowserTestCase):
         b.send("SHOW;")
         self.assertFalse(b.ishidden())
         self.assertIsNone(b.proc.poll())
-
-    def test_window_close_without_hide_on_close_reports_and_exits(self):
-        b = self.start()
-        b.send("SHOW;")
-        b.ishidden()
-        b.wm_close_until(b.main_window(), lambda: b.proc.poll() is not None,
-                            what="exit after a window close")
-        self.assertRegex(b.read_to_eof().decode(), GEOMETRY_REPORT)
-        self.assertEqual(b.wait_exit(), 0)
 
     def test_window_close_while_window_commands_are_in_flight(self):
         b = self.start()

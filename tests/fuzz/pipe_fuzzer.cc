@@ -94,7 +94,9 @@ class FakeHandler : public trb::MainHandler {
  public:
   explicit FakeHandler(State& s)
       : browser_(std::make_shared<FakeBrowser>(s)), window_(std::make_shared<FakeWindow>(s)) {}
-  trb::Target ResolveTarget() override { return {browser_, window_}; }
+  trb::Target ResolveTarget() override {
+    return {browser_, [w = window_](const trb::WindowCall& call) { call(*w); }};
+  }
 
  private:
   std::shared_ptr<FakeBrowser> browser_;

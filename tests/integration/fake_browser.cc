@@ -11,7 +11,7 @@ FakeMainHandler::FakeMainHandler()
 Target FakeMainHandler::ResolveTarget() {
   ++resolve_count_;
   if (!has_browser) return {};
-  return {browser_, window_};
+  return {browser_, [window = window_](const WindowCall& call) { call(*window); }};
 }
 
 std::vector<std::string> FakeMainHandler::Calls() {
@@ -52,51 +52,38 @@ void FakeBrowser::CloseBrowser(bool force) {
   owner_.Record("CloseBrowser", force ? "CloseBrowser 1" : "CloseBrowser 0");
 }
 
-void FakeWindow::ShowWindowNormal() {
-  owner_.Record("ShowWindowNormal", "ShowWindowNormal");
+void FakeWindow::Run(const std::string& line, const Command& command) {
+  owner_.Record(line.substr(0, line.find(' ')), line);
   std::lock_guard lock(owner_.mutex_);
-  owner_.hidden = false;
+  owner_.window_model.Apply(command);
 }
 
-void FakeWindow::ShowWindowTopmost() {
-  owner_.Record("ShowWindowTopmost", "ShowWindowTopmost");
-  std::lock_guard lock(owner_.mutex_);
-  owner_.hidden = false;
-}
+void FakeWindow::ShowWindowNormal() { Run("ShowWindowNormal", command::Show{}); }
 
-void FakeWindow::HideWindow() {
-  owner_.Record("HideWindow", "HideWindow");
-  std::lock_guard lock(owner_.mutex_);
-  owner_.hidden = true;
-}
+void FakeWindow::ShowWindowTopmost() { Run("ShowWindowTopmost", command::ShowTopmost{}); }
 
-void FakeWindow::MinimizeWindow() {
-  owner_.Record("MinimizeWindow", "MinimizeWindow");
-  std::lock_guard lock(owner_.mutex_);
-  owner_.hidden = false;  // minimised counts as visible
-}
+void FakeWindow::HideWindow() { Run("HideWindow", command::Hide{}); }
+
+void FakeWindow::MinimizeWindow() { Run("MinimizeWindow", command::Minimize{}); }
 
 void FakeWindow::SetNormalRect(const NormalRect& rect) {
-  owner_.Record("SetNormalRect", "SetNormalRect " + std::to_string(rect.top) + " " +
-                                     std::to_string(rect.left) + " " + std::to_string(rect.bottom) +
-                                     " " + std::to_string(rect.right));
-  std::lock_guard lock(owner_.mutex_);
-  owner_.rect = rect;
-  owner_.hidden = true;
+  Run("SetNormalRect " + std::to_string(rect.top) + " " + std::to_string(rect.left) + " " +
+          std::to_string(rect.bottom) + " " + std::to_string(rect.right),
+      command::Geometry{rect});
 }
 
-void FakeWindow::ForbidResize() { owner_.Record("ForbidResize", "ForbidResize"); }
+void FakeWindow::ForbidResize() { Run("ForbidResize", command::NoResize{}); }
 
 bool FakeWindow::IsWindowHidden() {
   owner_.Record("IsWindowHidden", "IsWindowHidden");
   std::lock_guard lock(owner_.mutex_);
-  return owner_.hidden;
+  return owner_.window_model.state().hidden();
 }
 
 NormalRect FakeWindow::GetNormalRect() {
   owner_.Record("GetNormalRect", "GetNormalRect");
   std::lock_guard lock(owner_.mutex_);
-  return owner_.rect;
+  return owner_.window_model.state().restored.value_or(FakeMainHandler::kUnplacedRect);
 }
 
 }  // namespace trb::testing_support

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pipe/target.h"
+#include "pipe/window_model.h"
 
 namespace trb::testing_support {
 
@@ -41,11 +42,13 @@ class FakeWindow : public Window {
   NormalRect GetNormalRect() override;
 
  private:
+  void Run(const std::string& line, const Command& command);
   FakeMainHandler& owner_;
 };
 
 // Records calls as text lines ("LoadURL <url>", "CloseBrowser 1", "SetNormalRect t l b r",
-// ...) and keeps a little state so that queries answer what earlier commands did.
+// ...) and keeps the window's state in the window model, so that queries answer what earlier
+// commands did.
 class FakeMainHandler : public MainHandler {
  public:
   FakeMainHandler();
@@ -62,10 +65,10 @@ class FakeMainHandler : public MainHandler {
   // When false, ResolveTarget gives an empty target, as without a browser.
   std::atomic<bool> has_browser{true};
 
-  // State the queries report.
+  // State the queries report. The report of a window never placed gives kUnplacedRect.
+  static constexpr NormalRect kUnplacedRect{100, 200, 700, 1000};
   std::string url = "about:fake";
-  bool hidden = true;
-  NormalRect rect{100, 200, 700, 1000};
+  WindowModel window_model;
 
  private:
   friend class FakeBrowser;

@@ -30,9 +30,10 @@ class FakeBrowser : public host::BrowserView, public host::HostWindow {
   void ShowWindowTopmost() override { log_->push_back("topmost"); }
   void HideWindow() override { log_->push_back("hide"); }
   void MinimizeWindow() override { log_->push_back("minimize"); }
-  void SetNormalRect(const host::WindowRect&) override { log_->push_back("rect"); }
+  void SetNormalRect(const NormalRect&) override { log_->push_back("rect"); }
   void ForbidResize() override { log_->push_back("noresize"); }
-  host::WindowRect GetNormalRect() override { return {}; }
+  bool IsWindowHidden() override { return true; }
+  NormalRect GetNormalRect() override { return {}; }
 
  private:
   Log* log_;

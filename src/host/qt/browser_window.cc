@@ -7,6 +7,18 @@
 #include <QWindow>
 
 namespace trb::host {
+namespace {
+
+// How often a placement is pushed again when the window manager moves the window elsewhere
+// before it has been there once, and how often a show is checked for having reached the
+// screen. Both stop early once the window is where it should be.
+constexpr int kPlacementRetries = 5;
+constexpr int kMapChecks = 5;
+constexpr int kMapCheckMs = 400;
+
+constexpr Qt::WindowStates kSized = Qt::WindowMaximized | Qt::WindowFullScreen;
+
+}  // namespace
 
 BrowserWindow::BrowserWindow(std::function<void()> on_close_request,
                              std::function<void(WindowState)> on_state)
@@ -24,11 +36,6 @@ void BrowserWindow::ReportState() {
   if (state == reported_state_) return;
   reported_state_ = state;
   if (on_state_) on_state_(state);
-}
-
-void BrowserWindow::showEvent(QShowEvent* event) {
-  ReportState();
-  QWidget::showEvent(event);
 }
 
 void BrowserWindow::hideEvent(QHideEvent* event) {
@@ -50,67 +57,222 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
   });
 }
 
-void BrowserWindow::ShowNormalAndEnsureMapped(std::optional<QRect> target) {
-  if (target) pending_rect_ = target;
-  showNormal();
-  bool checking = map_checks_left_ > 0;
-  map_checks_left_ = 5;
-  if (!checking) QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
+void BrowserWindow::ShowRestored() {
+  minimize_when_exposed_ = false;
+  WatchExposure();
+  RenewIfMinimized();
+  if (!isVisible() && !(windowState() & (Qt::WindowMinimized | kSized))) {
+    // The state a window manager gives a window it maps (ICCCM WM_HINTS) is written by the
+    // toolkit only when the program changes the window's state, not when the manager does.
+    // After the user brought back a window that MINIMIZE had minimised, it still says iconic,
+    // and this show would put the window straight into the taskbar. Passing through another
+    // state writes it anew; a hidden window shows nothing of it.
+    setWindowState(Qt::WindowMaximized);
+    setWindowState(Qt::WindowNoState);
+  }
+  PinPosition();
+  const bool was_mapped = isVisible() && !isMinimized();
+  showNormal();  // also out of a minimised or maximised state
+  AskBand();
+  raise();
+  // A window on its way to the screen is activated once it is there. The toolkit would defer
+  // the request itself, but not forget it: a MINIMIZE right behind this show would then be
+  // undone by the activation.
+  if (was_mapped) {
+    activateWindow();
+  } else {
+    activate_when_exposed_ = true;
+  }
+  if (placement_) {
+    placement_retries_ = kPlacementRetries;
+    KeepPlacement();
+  }
+  // A quick hide and show can leave a window unmapped under some window managers: the show
+  // is checked, and made again, until the window is on the screen.
+  const bool checking = map_checks_left_ > 0;
+  map_checks_left_ = kMapChecks;
+  if (!checking) QTimer::singleShot(kMapCheckMs, this, &BrowserWindow::CheckMapped);
+}
+
+void BrowserWindow::Minimize() {
+  WatchExposure();
+  activate_when_exposed_ = false;
+  QWindow* handle = windowHandle();
+  if (handle == nullptr) return;
+  if (isVisible() && !isMinimized() && !handle->isExposed()) {
+    // Shown, but not on the screen yet: the window manager would drop the request.
+    minimize_when_exposed_ = true;
+    return;
+  }
+  minimize_when_exposed_ = false;
+  if (isVisible()) {
+    showMinimized();
+    return;
+  }
+  // A hidden window is mapped straight into the taskbar: its initial state says iconic, so it
+  // never shows on the screen on the way. It restores to the state it had, maximised or not,
+  // unless GEOMETRY or NORESIZE has taken the maximised state away since.
+  PinPosition();
+  // The toolkit resets its state to normal whenever it moves the native window, and the show
+  // would move it to a rectangle set while it was hidden; so the native window is moved first.
+  if (handle->windowStates() & Qt::WindowMinimized) {
+    RenewIfMinimized();
+  } else if (handle->geometry() != geometry()) {
+    handle->setGeometry(geometry());
+  }
+  Qt::WindowStates states = windowState() | Qt::WindowMinimized;
+  if (placement_ || minimumSize() == maximumSize()) states &= ~kSized;
+  setWindowState(states);
+  show();
+  AskBand();
+  // Whatever the show reset, the window manager is asked for the minimised state again.
+  handle->setWindowStates(windowState());
+}
+
+void BrowserWindow::Hide() {
+  minimize_when_exposed_ = false;
+  activate_when_exposed_ = false;
+  hide();
+}
+
+// A window manager forgets a window's states when it withdraws the window, and a show right
+// after a hide can have it do so after the toolkit wrote the states for the show: the band
+// set with the show is lost. Asking for the band again once the show is under way, with a
+// message that the manager handles after it has taken the window on, makes it stick. The
+// toolkit sends that message whenever the window's flags change; the fullscreen-button flag,
+// which the X11 toolkit does not otherwise use, changes them and nothing else.
+void BrowserWindow::AskBand() {
+  QWindow* handle = windowHandle();
+  if (handle == nullptr) return;
+  const bool button = handle->flags().testFlag(Qt::WindowFullscreenButtonHint);
+  handle->setFlag(Qt::WindowFullscreenButtonHint, !button);
+  handle->setFlag(Qt::WindowFullscreenButtonHint, button);
+}
+
+// The toolkit maps a window it has minimised at any change of its state or position, at once
+// and before a show has written the window's states and hints, so a hidden window that it
+// still has down as minimised cannot be shown right: it gets a fresh native window instead,
+// which the toolkit makes at the next show (a change of the top band makes it renew the
+// window; two cancel out).
+void BrowserWindow::RenewIfMinimized() {
+  QWindow* handle = windowHandle();
+  if (isVisible() || handle == nullptr || !(handle->windowStates() & Qt::WindowMinimized)) return;
+  const bool top = handle->flags().testFlag(Qt::WindowStaysOnTopHint);
+  handle->setFlag(Qt::WindowStaysOnTopHint, !top);
+  handle->setFlag(Qt::WindowStaysOnTopHint, top);
+}
+
+// Any change of state of a window the toolkit has minimised maps that window, so a hidden
+// window is left as it is: whatever shows it next sets the state it shows in (ShowRestored
+// the restored one, Minimize one without the maximised state, see there).
+void BrowserWindow::LeaveMaximized() {
+  if (isVisible() && (windowState() & kSized)) setWindowState(windowState() & ~kSized);
+}
+
+// A hidden window that has been placed before goes back where it was, its position marked as
+// chosen by the program: a window manager places a window anew each time it is mapped unless
+// its position was chosen, and it does so for the new native window that a change of the top
+// band makes too.
+void BrowserWindow::PinPosition() {
+  if (!isVisible() && shown_before_ && !placement_) SetChosenGeometry(RestoredRect());
+}
+
+void BrowserWindow::SetChosenGeometry(const QRect& rect) {
+  setGeometry(rect);
+  // The toolkit gives the window manager a position only once the program has chosen one, and
+  // a rectangle equal to the current one does not count as chosen; this does, and changes
+  // nothing else.
+  if (QWindow* handle = windowHandle()) handle->setX(handle->x());
+}
+
+void BrowserWindow::Place(const QRect& rect) {
+  minimize_when_exposed_ = false;
+  activate_when_exposed_ = false;
+  hide();
+  // The user may not resize a window after NORESIZE, but the controller still may: the fixed
+  // size moves with the rectangle it sets.
+  if (minimumSize() == maximumSize()) setFixedSize(rect.size());
+  SetChosenGeometry(rect);
+  placement_ = rect;
+}
+
+QRect BrowserWindow::RestoredRect() const {
+  if (placement_) return *placement_;
+  return windowState() & kSized ? normalGeometry() : geometry();
+}
+
+bool BrowserWindow::OnScreenRestored() const {
+  const QWindow* handle = windowHandle();
+  return isVisible() && !(windowState() & (Qt::WindowMinimized | kSized)) && handle != nullptr &&
+         handle->isExposed();
+}
+
+void BrowserWindow::showEvent(QShowEvent* event) {
+  ReportState();
+  QWidget::showEvent(event);
+  shown_before_ = true;
+}
+
+void BrowserWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  KeepPlacement();
+}
+
+void BrowserWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  KeepPlacement();
+}
+
+// Forgets the placement once the window is on the screen at it; pushes it again while the
+// window manager still puts the window elsewhere (answering an earlier show late).
+void BrowserWindow::KeepPlacement() {
+  if (!placement_ || !OnScreenRestored()) return;
+  if (geometry() == *placement_ || placement_retries_ <= 0) {
+    placement_.reset();
+    return;
+  }
+  --placement_retries_;
+  setGeometry(*placement_);
+}
+
+void BrowserWindow::WatchExposure() {
+  if (filter_installed_ || windowHandle() == nullptr) return;
+  windowHandle()->installEventFilter(this);
+  filter_installed_ = true;
+}
+
+bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+    if (activate_when_exposed_) {
+      activate_when_exposed_ = false;
+      activateWindow();
+    }
+    if (minimize_when_exposed_) {
+      minimize_when_exposed_ = false;
+      QTimer::singleShot(0, this, [this] {
+        if (isVisible()) showMinimized();
+      });
+    }
+    KeepPlacement();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void BrowserWindow::CheckMapped() {
   if (map_checks_left_ <= 0) return;
   --map_checks_left_;
   QWindow* handle = windowHandle();
-  if (handle == nullptr || !isVisible() || isMinimized()) {
+  if (handle == nullptr || !isVisible() || isMinimized() || handle->isExposed() ||
+      map_checks_left_ == 0) {
     map_checks_left_ = 0;
-    pending_rect_.reset();
-    return;
-  }
-  if (handle->isExposed()) {
-    if (pending_rect_ && geometry() != *pending_rect_ && map_checks_left_ > 0) {
-      setGeometry(*pending_rect_);
-      QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
-      return;
-    }
-    map_checks_left_ = 0;
-    pending_rect_.reset();
-    return;
-  }
-  if (map_checks_left_ == 0) {
-    pending_rect_.reset();
     return;
   }
   reshowing_ = true;
   hide();
   showNormal();
+  AskBand();
   reshowing_ = false;
-  QTimer::singleShot(400, this, &BrowserWindow::CheckMapped);
-}
-
-void BrowserWindow::Minimize() {
-  QWindow* handle = windowHandle();
-  if (handle != nullptr && isVisible() && !handle->isExposed()) {
-    if (!filter_installed_) {
-      handle->installEventFilter(this);
-      filter_installed_ = true;
-    }
-    minimize_when_exposed_ = true;
-    return;
-  }
-  minimize_when_exposed_ = false;
-  showMinimized();
-}
-
-bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Expose && minimize_when_exposed_ && watched == windowHandle() &&
-      windowHandle()->isExposed()) {
-    minimize_when_exposed_ = false;
-    QTimer::singleShot(0, this, [this] {
-      if (isVisible()) showMinimized();
-    });
-  }
-  return QWidget::eventFilter(watched, event);
+  QTimer::singleShot(kMapCheckMs, this, &BrowserWindow::CheckMapped);
 }
 
 }  // namespace trb::host

@@ -1,5 +1,7 @@
-// The top-level window of one browser. A close request from the user or the window manager
-// does not close it: it is handed to the browser's close sequence, which may keep it open.
+// The top-level window of one browser, and how the window commands are carried out on it
+// under a window manager (WindowModel says what they mean). A close request from the user or
+// the window manager does not close it: it is handed to the browser's close sequence, which
+// may keep it open.
 #pragma once
 
 #include <QRect>
@@ -19,26 +21,38 @@ class BrowserWindow : public QWidget {
   // made it, before the change's caller goes on.
   BrowserWindow(std::function<void()> on_close_request, std::function<void(WindowState)> on_state);
 
-  // Minimises now, or, while the window manager has not yet put a just-shown window on the
-  // screen (it drops the request then), as soon as it has.
+  // SHOW and SHOWTOPMOST (the caller sets the band): restored, shown, in front.
+  void ShowRestored();
+  // MINIMIZE: minimised, shown in the taskbar, whether it was shown or hidden.
   void Minimize();
-  void CancelPendingMinimize() { minimize_when_exposed_ = false; }
-  // Shows the window, and shows it again if the window manager loses the request (a quick
-  // hide and show can leave a window unmapped under some window managers). With `target`,
-  // the window must end up there: a window manager that answers an earlier placement after
-  // ours would otherwise put it back where it was.
-  void ShowNormalAndEnsureMapped(std::optional<QRect> target = std::nullopt);
-  // The rectangle a show is still putting the window in, if any.
-  const std::optional<QRect>& pending_rect() const { return pending_rect_; }
+  // HIDE.
+  void Hide();
+  // GEOMETRY: hidden and placed at `rect` (the page's area without the frame), where the next
+  // show puts it, in the restored state.
+  void Place(const QRect& rect);
+  // Out of a maximised state into the restored one, now for a shown window, at the next show
+  // for a hidden one; a minimised window stays minimised.
+  void LeaveMaximized();
+  // The rectangle the window has, or takes, in its restored state: the final report.
+  QRect RestoredRect() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  bool OnScreenRestored() const;
+  void RenewIfMinimized();
+  void AskBand();
+  void PinPosition();
+  void SetChosenGeometry(const QRect& rect);
+  void WatchExposure();
+  void KeepPlacement();
   void CheckMapped();
   void ReportState();
 
@@ -46,10 +60,18 @@ class BrowserWindow : public QWidget {
   std::function<void(WindowState)> on_state_;
   WindowState reported_state_ = WindowState::kHidden;
   bool reshowing_ = false;  // hiding and showing again after a lost show
+  // The rectangle GEOMETRY set, until the window has been on the screen there: a window
+  // manager that answers an earlier show late may still move the window elsewhere, and a
+  // window shown minimised is placed only when the user restores it.
+  std::optional<QRect> placement_;
+  int placement_retries_ = 0;
+  // A MINIMIZE that arrived while the window manager had not yet put a just-shown window on
+  // the screen (it drops the request then): carried out once it has.
   bool minimize_when_exposed_ = false;
+  bool activate_when_exposed_ = false;  // a SHOW's activation, once the window is on the screen
   bool filter_installed_ = false;
+  bool shown_before_ = false;  // placed on the screen, or in the taskbar, once
   int map_checks_left_ = 0;
-  std::optional<QRect> pending_rect_;
 };
 
 }  // namespace trb::host

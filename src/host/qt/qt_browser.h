@@ -7,12 +7,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "host/engine.h"
 
-class QRect;
 class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
@@ -57,16 +55,16 @@ class QtBrowser : public BrowserView,
   void ShowWindowTopmost() override;
   void HideWindow() override;
   void MinimizeWindow() override;
-  void SetNormalRect(const WindowRect& rect) override;
+  void SetNormalRect(const NormalRect& rect) override;
   void ForbidResize() override;
-  WindowRect GetNormalRect() override;
+  bool IsWindowHidden() override;
+  NormalRect GetNormalRect() override;
 
  private:
   void OnLoadingChanged(const QWebEngineLoadingInfo& info);
   // `status` is a QWebEnginePage::RenderProcessTerminationStatus.
   void OnRendererGone(int status, int exit_code);
   void ShowRestored(bool topmost);
-  QRect ApplyRect(const WindowRect& rect);  // returns the geometry it set
 
   QtEngine& engine_;
   std::shared_ptr<BrowserEvents> events_;
@@ -77,10 +75,6 @@ class QtBrowser : public BrowserView,
   QPointer<QWebEngineView> view_;
   QPointer<WebPage> page_;
   std::unique_ptr<NavigationGuard> guard_;  // set with the page, for the browser's life
-  // The restored rectangle GEOMETRY set, applied when the window is next shown: until then
-  // the window manager may still move the window for an earlier show.
-  std::optional<WindowRect> normal_rect_;
-  bool resize_forbidden_ = false;  // NORESIZE has fixed the size
   bool closing_ = false;
   bool closed_ = false;
 };

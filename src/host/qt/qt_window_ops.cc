@@ -43,20 +43,12 @@ void QtBrowser::SetAppIcon() {
 
 void QtBrowser::ShowRestored(bool topmost) {
   if (!window_) return;
-  window_->CancelPendingMinimize();
   QWindow* handle = window_->windowHandle();
   // Only a real change: a new flag may make the toolkit recreate the native window.
   if (handle != nullptr && handle->flags().testFlag(Qt::WindowStaysOnTopHint) != topmost) {
     handle->setFlag(Qt::WindowStaysOnTopHint, topmost);
   }
-  std::optional<QRect> target;
-  if (normal_rect_) {
-    target = ApplyRect(*normal_rect_);
-    normal_rect_.reset();
-  }
-  window_->ShowNormalAndEnsureMapped(target);  // also brings a minimised or maximised window back
-  window_->raise();
-  window_->activateWindow();
+  window_->ShowRestored();
 }
 
 void QtBrowser::ShowWindowNormal() { ShowRestored(false); }
@@ -64,44 +56,29 @@ void QtBrowser::ShowWindowNormal() { ShowRestored(false); }
 void QtBrowser::ShowWindowTopmost() { ShowRestored(true); }
 
 void QtBrowser::HideWindow() {
-  if (!window_) return;
-  window_->CancelPendingMinimize();
-  window_->hide();
+  if (window_) window_->Hide();
 }
 
+// No activation first: on Windows the foreground request before SW_MINIMIZE has no lasting
+// effect (minimising activates the next window), and here an activation that the window
+// manager carries out after the minimise would bring the window back from the taskbar.
 void QtBrowser::MinimizeWindow() {
-  if (!window_) return;
-  window_->activateWindow();
-  window_->Minimize();
+  if (window_) window_->Minimize();
 }
 
-void QtBrowser::SetNormalRect(const WindowRect& rect) {
+void QtBrowser::SetNormalRect(const NormalRect& rect) {
   if (!window_) return;
-  // Like a placement record with a hide command: hidden, restored state, new rectangle.
-  window_->CancelPendingMinimize();
-  window_->hide();
-  window_->setWindowState(window_->windowState() &
-                          ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-  ApplyRect(rect);
-  normal_rect_ = rect;
-}
-
-QRect QtBrowser::ApplyRect(const WindowRect& rect) {
-  QRect target(rect.left, rect.top, Extent(rect.left, rect.right), Extent(rect.top, rect.bottom));
-  // An unchanged rectangle would be a no-op that leaves the position to the window manager's
-  // placement; nudging first makes the toolkit send it as a position the program chose.
-  if (window_->geometry() == target) window_->setGeometry(target.translated(1, 0));
-  // The user may not resize a window after NORESIZE, but the controller still may: the fixed
-  // size moves with the rectangle it sets.
-  if (resize_forbidden_) window_->setFixedSize(target.size());
-  window_->setGeometry(target);
-  return target;
+  window_->Place(
+      QRect(rect.left, rect.top, Extent(rect.left, rect.right), Extent(rect.top, rect.bottom)));
 }
 
 void QtBrowser::ForbidResize() {
   if (!window_) return;
-  resize_forbidden_ = true;
-  window_->setFixedSize(window_->size());
+  // A window of fixed size keeps no maximised state (window managers take it away
+  // themselves, some sooner than others): it goes back to its restored rectangle now.
+  const QSize size = window_->RestoredRect().size();
+  window_->LeaveMaximized();
+  window_->setFixedSize(size);
   if (QWindow* handle = window_->windowHandle()) {
     Qt::WindowFlags flags = handle->flags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
@@ -111,18 +88,12 @@ void QtBrowser::ForbidResize() {
   }
 }
 
-WindowRect QtBrowser::GetNormalRect() {
+bool QtBrowser::IsWindowHidden() { return !window_ || !window_->isVisible(); }
+
+NormalRect QtBrowser::GetNormalRect() {
   if (!window_) return {};
-  if (normal_rect_) return *normal_rect_;
-  // A show still putting the window where GEOMETRY asked: that is where it is going.
-  if (const auto& pending = window_->pending_rect()) {
-    return WindowRect{pending->y(), pending->x(), pending->y() + pending->height(),
-                      pending->x() + pending->width()};
-  }
-  // The rectangle the window takes when restored, in the coordinates SetNormalRect takes.
-  const bool restored = !(window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
-  QRect r = restored ? window_->geometry() : window_->normalGeometry();
-  return WindowRect{r.y(), r.x(), r.y() + r.height(), r.x() + r.width()};
+  const QRect r = window_->RestoredRect();
+  return NormalRect{r.y(), r.x(), r.y() + r.height(), r.x() + r.width()};
 }
 
 }  // namespace trb::host

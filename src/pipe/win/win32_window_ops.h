@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "pipe/target.h"
+#include "pipe/window.h"
 
 namespace trb {
 
