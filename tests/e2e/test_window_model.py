@@ -418,6 +418,9 @@ SCRIPTED = {
     "noresize_keeps_the_controllers_placement": [
         "SHOW", "NORESIZE", "GEOMETRY 100 200 700 1000", "SHOW", "MINIMIZE", "SHOW",
         "GEOMETRY 100 200 700 1000", "SHOW", "QUIT"],
+    "noresize_of_a_minimized_maximized_window": [
+        "GEOMETRY 100 100 500 700", "SHOW", "user-maximize", "MINIMIZE", "NORESIZE",
+        "user-restore", "SHOW & MINIMIZE & SHOWTOPMOST", "QUIT"],
     "maximized_minimized_closed_and_reported": [
         "GEOMETRY 0 0 600 800", "SHOW", "user-maximize", "MINIMIZE", "user-restore",
         "user-restore", "SET-HIDE-ON-CLOSE 1", "user-close", "SHOW", "SET-HIDE-ON-CLOSE 0",

@@ -71,14 +71,16 @@ void BrowserWindow::ShowRestored() {
     setWindowState(Qt::WindowNoState);
   }
   PinPosition();
-  const bool was_mapped = isVisible() && !isMinimized();
+  const bool was_shown = isVisible();
   showNormal();  // also out of a minimised or maximised state
   AskBand();
   raise();
-  // A window on its way to the screen is activated once it is there. The toolkit would defer
-  // the request itself, but not forget it: a MINIMIZE right behind this show would then be
-  // undone by the activation.
-  if (was_mapped) {
+  // A hidden window on its way to the screen is activated once it is there. The toolkit would
+  // defer the request itself, but not forget it: a MINIMIZE right behind this show would then
+  // be undone by the activation. A shown window is activated now: for a minimised one that is
+  // also the request that brings it back, ordered after a minimise the window manager may not
+  // have carried out yet (bringing it back by mapping it again does nothing until it has).
+  if (was_shown) {
     activateWindow();
   } else {
     activate_when_exposed_ = true;
@@ -121,7 +123,7 @@ void BrowserWindow::Minimize() {
     handle->setGeometry(geometry());
   }
   Qt::WindowStates states = windowState() | Qt::WindowMinimized;
-  if (placement_ || minimumSize() == maximumSize()) states &= ~kSized;
+  if (placement_ || SizeFixed()) states &= ~kSized;
   setWindowState(states);
   show();
   AskBand();
@@ -162,11 +164,46 @@ void BrowserWindow::RenewIfMinimized() {
   handle->setFlag(Qt::WindowStaysOnTopHint, top);
 }
 
-// Any change of state of a window the toolkit has minimised maps that window, so a hidden
-// window is left as it is: whatever shows it next sets the state it shows in (ShowRestored
-// the restored one, Minimize one without the maximised state, see there).
+void BrowserWindow::ForbidResize() {
+  WatchExposure();
+  const QSize size = RestoredRect().size();
+  LeaveMaximized();
+  if (isVisible() && isMinimized() && windowHandle() != nullptr) {
+    windowHandle()->setMinimumSize(size);
+    windowHandle()->setMaximumSize(size);
+    fixed_size_when_restored_ = size;
+  } else {
+    setFixedSize(size);
+  }
+  if (QWindow* handle = windowHandle()) {
+    Qt::WindowFlags flags = handle->flags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    flags &= ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
+    handle->setFlags(flags);
+    handle->requestUpdate();  // to the window system at once
+  }
+}
+
+// The size hints the window manager has: the widget's, or NORESIZE's held back.
+bool BrowserWindow::SizeFixed() const {
+  const QWindow* handle = windowHandle();
+  return handle != nullptr && handle->minimumSize() == handle->maximumSize();
+}
+
+// Any change of state of a window the toolkit has minimised maps that window, so a hidden or
+// minimised window is left as it is: whatever shows a hidden one next sets the state it shows
+// in (ShowRestored the restored one, Minimize one without the maximised state, see there); a
+// minimised one the window manager brings back, and it keeps no maximised state for a window
+// of fixed size (NORESIZE, the one caller for a minimised window).
 void BrowserWindow::LeaveMaximized() {
-  if (isVisible() && (windowState() & kSized)) setWindowState(windowState() & ~kSized);
+  if (!isVisible() || isMinimized() || !(windowState() & kSized)) return;
+  const QRect restored = RestoredRect();
+  setWindowState(windowState() & ~kSized);
+  // Put back where it was by the program as well: the window manager's own restore can cross
+  // with a resize the caller makes next, and the window would end up at the maximised corner.
+  placement_ = restored;
+  placement_retries_ = kPlacementRetries;
+  setGeometry(restored);
 }
 
 // A hidden window that has been placed before goes back where it was, its position marked as
@@ -191,7 +228,10 @@ void BrowserWindow::Place(const QRect& rect) {
   hide();
   // The user may not resize a window after NORESIZE, but the controller still may: the fixed
   // size moves with the rectangle it sets.
-  if (minimumSize() == maximumSize()) setFixedSize(rect.size());
+  if (SizeFixed()) {
+    fixed_size_when_restored_.reset();
+    setFixedSize(rect.size());
+  }
   SetChosenGeometry(rect);
   placement_ = rect;
 }
@@ -243,6 +283,10 @@ void BrowserWindow::WatchExposure() {
 
 bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed()) {
+    if (fixed_size_when_restored_ && !isMinimized()) {
+      setFixedSize(*fixed_size_when_restored_);
+      fixed_size_when_restored_.reset();
+    }
     if (activate_when_exposed_) {
       activate_when_exposed_ = false;
       activateWindow();

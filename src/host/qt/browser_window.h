@@ -30,9 +30,9 @@ class BrowserWindow : public QWidget {
   // GEOMETRY: hidden and placed at `rect` (the page's area without the frame), where the next
   // show puts it, in the restored state.
   void Place(const QRect& rect);
-  // Out of a maximised state into the restored one, now for a shown window, at the next show
-  // for a hidden one; a minimised window stays minimised.
-  void LeaveMaximized();
+  // NORESIZE: the size fixed at the restored size, no minimise and maximise buttons; out of a
+  // maximised state, since a window manager keeps none for a window of fixed size.
+  void ForbidResize();
   // The rectangle the window has, or takes, in its restored state: the final report.
   QRect RestoredRect() const;
 
@@ -47,6 +47,8 @@ class BrowserWindow : public QWidget {
 
  private:
   bool OnScreenRestored() const;
+  bool SizeFixed() const;
+  void LeaveMaximized();
   void RenewIfMinimized();
   void AskBand();
   void PinPosition();
@@ -69,6 +71,9 @@ class BrowserWindow : public QWidget {
   // the screen (it drops the request then): carried out once it has.
   bool minimize_when_exposed_ = false;
   bool activate_when_exposed_ = false;  // a SHOW's activation, once the window is on the screen
+  // NORESIZE's size for the widget, held back while the window is minimised (resizing it
+  // through the toolkit would bring it back); the window manager has it already.
+  std::optional<QSize> fixed_size_when_restored_;
   bool filter_installed_ = false;
   bool shown_before_ = false;  // placed on the screen, or in the taskbar, once
   int map_checks_left_ = 0;

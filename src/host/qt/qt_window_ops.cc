@@ -73,19 +73,7 @@ void QtBrowser::SetNormalRect(const NormalRect& rect) {
 }
 
 void QtBrowser::ForbidResize() {
-  if (!window_) return;
-  // A window of fixed size keeps no maximised state (window managers take it away
-  // themselves, some sooner than others): it goes back to its restored rectangle now.
-  const QSize size = window_->RestoredRect().size();
-  window_->LeaveMaximized();
-  window_->setFixedSize(size);
-  if (QWindow* handle = window_->windowHandle()) {
-    Qt::WindowFlags flags = handle->flags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    flags &= ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
-    handle->setFlags(flags);
-    handle->requestUpdate();
-  }
+  if (window_) window_->ForbidResize();
 }
 
 bool QtBrowser::IsWindowHidden() { return !window_ || !window_->isVisible(); }
