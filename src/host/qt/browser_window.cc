@@ -60,18 +60,14 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
 void BrowserWindow::ShowRestored() {
   minimize_when_exposed_ = false;
   WatchExposure();
-  RenewIfMinimized();
-  if (!isVisible() && !(windowState() & (Qt::WindowMinimized | kSized))) {
-    // The state a window manager gives a window it maps (ICCCM WM_HINTS) is written by the
-    // toolkit only when the program changes the window's state, not when the manager does.
-    // After the user brought back a window that MINIMIZE had minimised, it still says iconic,
-    // and this show would put the window straight into the taskbar. Passing through another
-    // state writes it anew; a hidden window shows nothing of it.
-    setWindowState(Qt::WindowMaximized);
-    setWindowState(Qt::WindowNoState);
-  }
+  RenewNativeWindow();
   PinPosition();
   const bool was_shown = isVisible();
+  if (!was_shown && windowHandle() != nullptr) {
+    // The native window that the show makes starts from the state the toolkit's window has
+    // then, which still says maximised for a window hidden while maximised: it is set first.
+    windowHandle()->setWindowStates(Qt::WindowNoState);
+  }
   showNormal();  // also out of a minimised or maximised state
   AskBand();
   raise();
@@ -116,15 +112,17 @@ void BrowserWindow::Minimize() {
   // unless GEOMETRY or NORESIZE has taken the maximised state away since.
   PinPosition();
   // The toolkit resets its state to normal whenever it moves the native window, and the show
-  // would move it to a rectangle set while it was hidden; so the native window is moved first.
-  if (handle->windowStates() & Qt::WindowMinimized) {
-    RenewIfMinimized();
+  // would move a window never shown to a rectangle set while it was hidden; so the native
+  // window is moved first. One shown before gets a new native window anyway.
+  if (shown_before_) {
+    RenewNativeWindow();
   } else if (handle->geometry() != geometry()) {
     handle->setGeometry(geometry());
   }
   Qt::WindowStates states = windowState() | Qt::WindowMinimized;
   if (placement_ || SizeFixed()) states &= ~kSized;
   setWindowState(states);
+  handle->setWindowStates(states);  // the native window the show makes starts from it
   show();
   AskBand();
   // Whatever the show reset, the window manager is asked for the minimised state again.
@@ -151,14 +149,16 @@ void BrowserWindow::AskBand() {
   handle->setFlag(Qt::WindowFullscreenButtonHint, button);
 }
 
-// The toolkit maps a window it has minimised at any change of its state or position, at once
-// and before a show has written the window's states and hints, so a hidden window that it
-// still has down as minimised cannot be shown right: it gets a fresh native window instead,
-// which the toolkit makes at the next show (a change of the top band makes it renew the
-// window; two cancel out).
-void BrowserWindow::RenewIfMinimized() {
+// A hidden window that the window manager has had is shown in a fresh native window, which
+// the toolkit makes at the next show (a change of the top band makes it renew the window; two
+// cancel out). The old one may still carry what the manager and the toolkit left on it: the
+// manager forgets a window's states when it withdraws it, and after a quick hide it can do
+// so after the toolkit has written the states for the show (or the toolkit takes the old
+// ones over); and the toolkit maps a window it has minimised at any change of its state or
+// position, before a show has written its states. A fresh window starts from nothing.
+void BrowserWindow::RenewNativeWindow() {
   QWindow* handle = windowHandle();
-  if (isVisible() || handle == nullptr || !(handle->windowStates() & Qt::WindowMinimized)) return;
+  if (isVisible() || !shown_before_ || handle == nullptr) return;
   const bool top = handle->flags().testFlag(Qt::WindowStaysOnTopHint);
   handle->setFlag(Qt::WindowStaysOnTopHint, !top);
   handle->setFlag(Qt::WindowStaysOnTopHint, top);
@@ -313,6 +313,8 @@ void BrowserWindow::CheckMapped() {
   }
   reshowing_ = true;
   hide();
+  RenewNativeWindow();
+  PinPosition();
   showNormal();
   AskBand();
   reshowing_ = false;

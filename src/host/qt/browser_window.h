@@ -49,7 +49,7 @@ class BrowserWindow : public QWidget {
   bool OnScreenRestored() const;
   bool SizeFixed() const;
   void LeaveMaximized();
-  void RenewIfMinimized();
+  void RenewNativeWindow();
   void AskBand();
   void PinPosition();
   void SetChosenGeometry(const QRect& rect);
