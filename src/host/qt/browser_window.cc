@@ -135,11 +135,12 @@ void BrowserWindow::Hide() {
   hide();
 }
 
-// A window manager forgets a window's states when it withdraws the window, and a show right
-// after a hide can have it do so after the toolkit wrote the states for the show: the band
-// set with the show is lost. Asking for the band again once the show is under way, with a
-// message that the manager handles after it has taken the window on, makes it stick. The
-// toolkit sends that message whenever the window's flags change; the fullscreen-button flag,
+// The band is asked for once more when a show is under way, with a message that the window
+// manager handles after it has taken the window on. What the toolkit writes on the window
+// before mapping it is read by the manager only when it gets there, and a manager that is
+// still withdrawing the window from an earlier hide wipes it (a fresh native window for each
+// show of a hidden one avoids that too; this holds whatever the manager does with them). The
+// toolkit sends the message whenever the window's flags change; the fullscreen-button flag,
 // which the X11 toolkit does not otherwise use, changes them and nothing else.
 void BrowserWindow::AskBand() {
   QWindow* handle = windowHandle();
