@@ -58,8 +58,8 @@ class BenchHandler : public trb::MainHandler {
 
  private:
   InstantWindow window_;
-  trb::Target target_{std::make_shared<NoBrowser>(),
-                      [this](const trb::WindowCall& call) { call(window_); }};
+  trb::Target target_{
+      std::make_shared<NoBrowser>(), [this](const trb::WindowCall& call) { call(window_); }, {}};
 };
 
 [[noreturn]] void Die(const char* what) {

@@ -95,7 +95,7 @@ class FakeHandler : public trb::MainHandler {
   explicit FakeHandler(State& s)
       : browser_(std::make_shared<FakeBrowser>(s)), window_(std::make_shared<FakeWindow>(s)) {}
   trb::Target ResolveTarget() override {
-    return {browser_, [w = window_](const trb::WindowCall& call) { call(*w); }};
+    return {browser_, [w = window_](const trb::WindowCall& call) { call(*w); }, {}};
   }
 
  private:

@@ -11,7 +11,7 @@ FakeMainHandler::FakeMainHandler()
 Target FakeMainHandler::ResolveTarget() {
   ++resolve_count_;
   if (!has_browser) return {};
-  return {browser_, [window = window_](const WindowCall& call) { call(*window); }};
+  return {browser_, [window = window_](const WindowCall& call) { call(*window); }, {}};
 }
 
 std::vector<std::string> FakeMainHandler::Calls() {
