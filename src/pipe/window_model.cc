@@ -12,7 +12,7 @@ bool WindowModel::Apply(const WindowStep& step) {
 }
 
 bool WindowModel::Run(const Command& command) {
-  WindowState& s = state_;
+  WindowModelState& s = state_;
   std::visit(
       [&s, this](const auto& c) {
         using C = std::decay_t<decltype(c)>;
@@ -67,7 +67,7 @@ bool WindowModel::Run(const Command& command) {
 }
 
 bool WindowModel::Run(const UserStep& step) {
-  WindowState& s = state_;
+  WindowModelState& s = state_;
   // A window on the screen in its restored state has a frame to drag: moved or resized, it
   // has a new restored rectangle, and that is where later shows and the report start from.
   const bool restored_on_screen = s.on_screen() && !s.maximized;
@@ -165,7 +165,7 @@ std::optional<WindowStep> ParseWindowStep(std::string_view text) {
   return std::nullopt;
 }
 
-std::string DescribeWindowState(const WindowState& s) {
+std::string DescribeWindowState(const WindowModelState& s) {
   auto flag = [](bool b) { return b ? "1" : "0"; };
   std::string restored = "unknown";
   if (s.restored) {

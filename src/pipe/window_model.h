@@ -15,7 +15,8 @@
 
 namespace trb {
 
-struct WindowState {
+// What the model knows of the main window after each step.
+struct WindowModelState {
   // Shown: the window manager manages it (it is mapped, on the screen or minimised) and
   // ISHIDDEN answers 0. A hidden window is unmapped: no frame, no taskbar entry.
   bool visible = false;
@@ -40,7 +41,7 @@ struct WindowState {
 
   bool hidden() const { return !visible; }  // what ISHIDDEN answers
   bool on_screen() const { return visible && !minimized; }
-  friend bool operator==(const WindowState&, const WindowState&) = default;
+  friend bool operator==(const WindowModelState&, const WindowModelState&) = default;
 };
 
 // What the user does to the window, as the window manager reports it.
@@ -66,9 +67,9 @@ using WindowStep = std::variant<Command, UserStep, WindowManagerPlacement, Contr
 class WindowModel {
  public:
   WindowModel() = default;
-  explicit WindowModel(const WindowState& state) : state_(state) {}
+  explicit WindowModel(const WindowModelState& state) : state_(state) {}
 
-  const WindowState& state() const { return state_; }
+  const WindowModelState& state() const { return state_; }
 
   // Applies `step`. False when the step cannot happen in this state: a user action that the
   // window manager does not offer for the window as it is (no frame to drag on a hidden or
@@ -85,7 +86,7 @@ class WindowModel {
   bool Run(const ControllerGone&);
   void Close();
 
-  WindowState state_;
+  WindowModelState state_;
 };
 
 // Steps as text, one per line of the oracle's input and of a replayed sequence: a command
@@ -98,6 +99,6 @@ std::optional<WindowStep> ParseWindowStep(std::string_view text);
 // The state as one line of "key=value" words, for the oracle and for failure messages:
 // "visible=1 minimized=0 maximized=0 topmost=0 resizable=1 restored=100,100,500,600
 // hide_on_close=0 closed=0 reported=0"; restored is "unknown" while it is.
-std::string DescribeWindowState(const WindowState& state);
+std::string DescribeWindowState(const WindowModelState& state);
 
 }  // namespace trb

@@ -413,6 +413,9 @@ SCRIPTED = {
     "geometry_then_minimize_then_the_user_moves_it": [
         "GEOMETRY 100 100 500 600", "MINIMIZE", "user-restore", "user-move 150 120 550 620",
         "user-resize 150 120 650 820", "QUIT"],
+    "geometry_and_minimize_in_one_write": [
+        "GEOMETRY 100 100 500 600 & MINIMIZE", "user-restore", "user-move 150 120 550 620",
+        "QUIT"],
     "topmost_hidden_shown_again_is_ordinary": [
         "SHOWTOPMOST", "HIDE", "MINIMIZE", "SHOW", "SHOWTOPMOST", "SHOW", "QUIT"],
     "noresize_keeps_the_controllers_placement": [

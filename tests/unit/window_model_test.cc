@@ -30,7 +30,7 @@ TEST_P(WindowModelTest, EndsAsExpected) {
     const std::string step_text = refused ? text.substr(kRefused.size()) : text;
     const std::optional<WindowStep> step = ParseWindowStep(step_text);
     ASSERT_TRUE(step) << "not a step: " << step_text;
-    const WindowState before = model.state();
+    const WindowModelState before = model.state();
     EXPECT_EQ(model.Apply(*step), !refused) << step_text;
     if (refused) {
       EXPECT_EQ(model.state(), before) << "a refused step changed the state";
