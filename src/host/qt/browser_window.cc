@@ -239,7 +239,21 @@ void BrowserWindow::Place(const QRect& rect) {
 
 QRect BrowserWindow::RestoredRect() const {
   if (placement_) return *placement_;
-  return windowState() & kSized ? normalGeometry() : geometry();
+  // The window's states, not the widget's: the widget keeps the states it had before a
+  // minimise, and misses a maximise that the window manager reports while the minimise is on
+  // its way. The toolkit's own normal geometry is taken from the widget's states too.
+  const QWindow* handle = windowHandle();
+  const Qt::WindowStates states = handle != nullptr ? handle->windowStates() : windowState();
+  if (restored_ && (states & (Qt::WindowMinimized | kSized))) return *restored_;
+  return geometry();
+}
+
+// Remembers where the window is while it is on the screen in the restored state: where it goes
+// back to from minimised or maximised.
+void BrowserWindow::NoteRestored() {
+  if (OnScreenRestored() && !(windowHandle()->windowStates() & (Qt::WindowMinimized | kSized))) {
+    restored_ = geometry();
+  }
 }
 
 bool BrowserWindow::OnScreenRestored() const {
@@ -256,11 +270,13 @@ void BrowserWindow::showEvent(QShowEvent* event) {
 
 void BrowserWindow::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
+  NoteRestored();
   KeepPlacement();
 }
 
 void BrowserWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  NoteRestored();
   KeepPlacement();
 }
 
@@ -298,6 +314,7 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
         if (isVisible()) showMinimized();
       });
     }
+    NoteRestored();
     KeepPlacement();
   }
   return QWidget::eventFilter(watched, event);

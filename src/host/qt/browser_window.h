@@ -55,6 +55,7 @@ class BrowserWindow : public QWidget {
   void SetChosenGeometry(const QRect& rect);
   void WatchExposure();
   void KeepPlacement();
+  void NoteRestored();
   void CheckMapped();
   void ReportState();
 
@@ -67,6 +68,9 @@ class BrowserWindow : public QWidget {
   // window shown minimised is placed only when the user restores it.
   std::optional<QRect> placement_;
   int placement_retries_ = 0;
+  // The rectangle the window last had on the screen in the restored state, once it has been
+  // there: what a minimised or maximised window restores to.
+  std::optional<QRect> restored_;
   // A MINIMIZE that arrived while the window manager had not yet put a just-shown window on
   // the screen (it drops the request then): carried out once it has.
   bool minimize_when_exposed_ = false;
