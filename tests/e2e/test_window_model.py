@@ -189,6 +189,12 @@ class Run:
         _, self.model, self.offers = self.oracle.ask("ISHIDDEN")
         self.ended = False
 
+    def close(self):
+        """Ends the browser and the model; a failed sequence leaves nothing running for the
+        next one."""
+        self.browser.close()
+        self.oracle.close()
+
     def fail(self, why):
         raise Failure("%s\n  replay: TRBROWSER_WINDOW_REPLAY='%s'\n  model: %s\n  %s" % (
             self.label, ";".join(self.steps), self.model, why))
@@ -444,10 +450,13 @@ def seeds_from_env():
 class WindowModelTest(unittest.TestCase):
     def run_steps(self, label, steps):
         run = Run(self, label)
-        for step in steps:
-            run.apply(step)
-        if not run.ended:
-            run.apply("QUIT")
+        try:
+            for step in steps:
+                run.apply(step)
+            if not run.ended:
+                run.apply("QUIT")
+        finally:
+            run.close()
 
     @unittest.skipIf(os.environ.get("TRBROWSER_WINDOW_REPLAY"), "replaying one sequence")
     def test_scripted_sequences(self):
@@ -461,10 +470,13 @@ class WindowModelTest(unittest.TestCase):
             with self.subTest(seed=seed):
                 rng = random.Random(seed)
                 run = Run(self, "seed %d" % seed)
-                for _ in range(rng.randint(20, 40)):
-                    run.apply(random_step(rng, run))
-                for step in last_step(rng, run):
-                    run.apply(step)
+                try:
+                    for _ in range(rng.randint(20, 40)):
+                        run.apply(random_step(rng, run))
+                    for step in last_step(rng, run):
+                        run.apply(step)
+                finally:
+                    run.close()
 
     @unittest.skipUnless(os.environ.get("TRBROWSER_WINDOW_REPLAY"), "set to replay a sequence")
     def test_replay(self):
