@@ -430,6 +430,9 @@ SCRIPTED = {
     "noresize_of_a_minimized_maximized_window": [
         "GEOMETRY 100 100 500 700", "SHOW", "user-maximize", "MINIMIZE", "NORESIZE",
         "user-restore", "SHOW & MINIMIZE & SHOWTOPMOST", "QUIT"],
+    "hidden_while_maximized_minimizes_back_to_maximized": [
+        "GEOMETRY 100 100 500 700", "SHOW", "user-maximize", "HIDE", "MINIMIZE", "user-restore",
+        "QUIT"],
     "maximized_minimized_closed_and_reported": [
         "GEOMETRY 0 0 600 800", "SHOW", "user-maximize", "MINIMIZE", "user-restore",
         "user-restore", "SET-HIDE-ON-CLOSE 1", "user-close", "SHOW", "SET-HIDE-ON-CLOSE 0",

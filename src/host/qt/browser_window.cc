@@ -5,6 +5,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QWindow>
+#include <QWindowStateChangeEvent>
 
 namespace trb::host {
 namespace {
@@ -44,7 +45,19 @@ void BrowserWindow::hideEvent(QHideEvent* event) {
 }
 
 void BrowserWindow::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::WindowStateChange) ReportState();
+  if (event->type() == QEvent::WindowStateChange) {
+    if (event->spontaneous() && !isVisible() && !reshowing_) {
+      // The window manager drops a window's states when it withdraws it, and the toolkit
+      // takes that over when it reads them after the hide: a maximised window would lose its
+      // maximised state, depending on when the manager's notice came. A hidden window keeps
+      // the states it had for whatever shows it next (MINIMIZE restores a maximised window
+      // maximised) and for the report (its restored rectangle, not the maximised one).
+      const Qt::WindowStates kept =
+          static_cast<QWindowStateChangeEvent*>(event)->oldState() & ~Qt::WindowActive;
+      if (kept != (windowState() & ~Qt::WindowActive)) setWindowState(kept);
+    }
+    ReportState();
+  }
   QWidget::changeEvent(event);
 }
 
