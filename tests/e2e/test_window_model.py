@@ -433,6 +433,9 @@ SCRIPTED = {
     "hidden_while_maximized_minimizes_back_to_maximized": [
         "GEOMETRY 100 100 500 700", "SHOW", "user-maximize", "HIDE", "MINIMIZE", "user-restore",
         "QUIT"],
+    "placed_again_shown_and_minimized_in_one_write": [
+        "GEOMETRY 517 583 1144 1202", "SHOW", "GEOMETRY 583 877 1062 1469 & SHOW & MINIMIZE",
+        "QUIT"],
     "maximized_minimized_closed_and_reported": [
         "GEOMETRY 0 0 600 800", "SHOW", "user-maximize", "MINIMIZE", "user-restore",
         "user-restore", "SET-HIDE-ON-CLOSE 1", "user-close", "SHOW", "SET-HIDE-ON-CLOSE 0",

@@ -96,7 +96,9 @@ void BrowserWindow::ShowRestored() {
   }
   if (placement_) {
     placement_retries_ = kPlacementRetries;
-    KeepPlacement();
+    // A window that was hidden is not on the screen yet, whatever its exposure still says
+    // before the toolkit has heard of the hide: its exposure checks the placement.
+    if (was_shown) KeepPlacement();
   }
   // A quick hide and show can leave a window unmapped under some window managers: the show
   // is checked, and made again, until the window is on the screen.
@@ -298,6 +300,9 @@ void BrowserWindow::resizeEvent(QResizeEvent* event) {
 void BrowserWindow::KeepPlacement() {
   if (!placement_ || !OnScreenRestored()) return;
   if (geometry() == *placement_ || placement_retries_ <= 0) {
+    // Where the window is now is its restored rectangle, even if it is minimised before a
+    // move or resize event says so.
+    NoteRestored();
     placement_.reset();
     return;
   }
