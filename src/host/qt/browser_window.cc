@@ -81,6 +81,12 @@ void BrowserWindow::ShowRestored() {
     // then, which still says maximised for a window hidden while maximised: it is set first.
     windowHandle()->setWindowStates(Qt::WindowNoState);
   }
+  if (was_shown && (windowState() & kSized) && !placement_) {
+    // Out of a maximised state the window manager puts the window back where it was, but not
+    // always when it is minimised too and the requests cross: it is put there by the program
+    // as well (see LeaveMaximized).
+    placement_ = RestoredRect();
+  }
   showNormal();  // also out of a minimised or maximised state
   AskBand();
   raise();
