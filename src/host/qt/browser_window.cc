@@ -50,11 +50,14 @@ void BrowserWindow::changeEvent(QEvent* event) {
       // The window manager drops a window's states when it withdraws it, and the toolkit
       // takes that over when it reads them after the hide: a maximised window would lose its
       // maximised state, depending on when the manager's notice came. A hidden window keeps
-      // the states it had for whatever shows it next (MINIMIZE restores a maximised window
-      // maximised) and for the report (its restored rectangle, not the maximised one).
-      const Qt::WindowStates kept =
-          static_cast<QWindowStateChangeEvent*>(event)->oldState() & ~Qt::WindowActive;
-      if (kept != (windowState() & ~Qt::WindowActive)) setWindowState(kept);
+      // it for whatever shows it next (MINIMIZE restores a maximised window maximised) and for
+      // the report (its restored rectangle, not the maximised one). Only that is put back, and
+      // never on a window the toolkit has minimised: any change of its state would map it.
+      const Qt::WindowStates old = static_cast<QWindowStateChangeEvent*>(event)->oldState();
+      const Qt::WindowStates now = windowState();
+      if ((old & Qt::WindowMaximized) && !(now & (Qt::WindowMaximized | Qt::WindowMinimized))) {
+        setWindowState(now | Qt::WindowMaximized);
+      }
     }
     ReportState();
   }
