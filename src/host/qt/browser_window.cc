@@ -335,6 +335,9 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
       activate_when_exposed_ = false;
       activateWindow();
     }
+    // On the screen: the show was not lost. A later check could take a minimise the toolkit
+    // has not heard of yet (the user's, or the window manager's) for a lost show and undo it.
+    map_checks_left_ = 0;
     if (minimize_when_exposed_) {
       minimize_when_exposed_ = false;
       QTimer::singleShot(0, this, [this] {
