@@ -26,11 +26,12 @@ add_library(trb_host_qt STATIC
   src/host/qt/qt_engine.cc
   src/host/qt/qt_window_ops.cc
   src/host/qt/web_page.cc
+  src/host/qt/x11_window_manager.cc
 )
 set_target_properties(trb_host_qt PROPERTIES AUTOMOC ON)
 target_include_directories(trb_host_qt PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_host_qt PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets Qt6::WebEngineCore
-                                         Qt6::WebEngineWidgets)
+                                         Qt6::WebEngineWidgets PRIVATE PkgConfig::XCB)
 
 add_executable(trbrowser
   src/app/main.cc

@@ -508,8 +508,7 @@ class Browser:
         return value
 
     def main_window(self, timeout=DEFAULT_TIMEOUT):
-        """The main window: the one with WM_CLASS and a title, found afresh each time (the
-        native window may be recreated)."""
+        """The main window: the one with WM_CLASS and a title."""
         def find():
             for wid in self.windows():
                 props = self.x("xprop", "-id", str(wid), "WM_CLASS", "_NET_WM_PID")

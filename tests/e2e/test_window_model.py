@@ -106,10 +106,13 @@ class RealWindow:
 
     def __init__(self, browser):
         self.b = browser
+        self.first_wid = None
 
     def read(self):
         b = self.b
         wid = b.main_window()
+        if self.first_wid is None:
+            self.first_wid = wid
         info = b.x("xwininfo", "-id", hex(wid))
         props = b.x("xprop", "-id", str(wid), "WM_STATE", "_NET_WM_STATE", "WM_NORMAL_HINTS")
         number = lambda key: int(re.search(key + r":\s+(-?\d+)", info).group(1))
@@ -121,6 +124,7 @@ class RealWindow:
         high = re.search(r"maximum size: (\d+) by (\d+)", props)
         return {
             "wid": wid,
+            "first_wid": self.first_wid,
             "wm_state": state.group(1) if state else "Withdrawn",
             "viewable": "IsViewable" in info,
             "net_hidden": "_NET_WM_STATE_HIDDEN" in net,
@@ -145,6 +149,8 @@ def differences(model, real):
     visible = model["visible"] == "1"
     minimized = model["minimized"] == "1"
     expect("ISHIDDEN", not visible, real["ishidden"])
+    # Window-manager rules and scripts hold on to the window's id.
+    expect("X window id", real["first_wid"], real["wid"])
     expect("managed (WM_STATE)", visible, real["wm_state"] in ("Normal", "Iconic"))
     expect("on the screen", visible and not minimized, real["viewable"])
     if visible:

@@ -7,6 +7,8 @@
 #include <QWindow>
 #include <QWindowStateChangeEvent>
 
+#include "host/qt/x11_window_manager.h"
+
 namespace trb::host {
 namespace {
 
@@ -16,6 +18,8 @@ namespace {
 constexpr int kPlacementRetries = 5;
 constexpr int kMapChecks = 5;
 constexpr int kMapCheckMs = 400;
+// How long a show of a hidden window waits at most for the window manager to withdraw it.
+constexpr int kWithdrawWaitMs = 250;
 
 constexpr Qt::WindowStates kSized = Qt::WindowMaximized | Qt::WindowFullScreen;
 
@@ -76,12 +80,12 @@ void BrowserWindow::closeEvent(QCloseEvent* event) {
 void BrowserWindow::ShowRestored() {
   minimize_when_exposed_ = false;
   WatchExposure();
-  RenewNativeWindow();
+  PrepareHiddenShow(false);
   PinPosition();
   const bool was_shown = isVisible();
   if (!was_shown && windowHandle() != nullptr) {
-    // The native window that the show makes starts from the state the toolkit's window has
-    // then, which still says maximised for a window hidden while maximised: it is set first.
+    // The native window's state still says maximised for a window hidden while maximised, and
+    // the show would take it over: it is set first.
     windowHandle()->setWindowStates(Qt::WindowNoState);
   }
   if (was_shown && (windowState() & kSized) && !placement_) {
@@ -135,18 +139,14 @@ void BrowserWindow::Minimize() {
   // never shows on the screen on the way. It restores to the state it had, maximised or not,
   // unless GEOMETRY or NORESIZE has taken the maximised state away since.
   PinPosition();
+  PrepareHiddenShow(true);
   // The toolkit resets its state to normal whenever it moves the native window, and the show
-  // would move a window never shown to a rectangle set while it was hidden; so the native
-  // window is moved first. One shown before gets a new native window anyway.
-  if (shown_before_) {
-    RenewNativeWindow();
-  } else if (handle->geometry() != geometry()) {
-    handle->setGeometry(geometry());
-  }
+  // would move it to a rectangle set while it was hidden; so the native window is moved first.
+  if (handle->geometry() != geometry()) handle->setGeometry(geometry());
   Qt::WindowStates states = windowState() | Qt::WindowMinimized;
   if (placement_ || SizeFixed()) states &= ~kSized;
   setWindowState(states);
-  handle->setWindowStates(states);  // the native window the show makes starts from it
+  handle->setWindowStates(states);
   show();
   AskBand();
   // Whatever the show reset, the window manager is asked for the minimised state again.
@@ -162,8 +162,8 @@ void BrowserWindow::Hide() {
 // The band is asked for once more when a show is under way, with a message that the window
 // manager handles after it has taken the window on. What the toolkit writes on the window
 // before mapping it is read by the manager only when it gets there, and a manager that is
-// still withdrawing the window from an earlier hide wipes it (a fresh native window for each
-// show of a hidden one avoids that too; this holds whatever the manager does with them). The
+// still withdrawing the window from an earlier hide wipes it (PrepareHiddenShow waits for
+// that, but only for a manager that can be asked and only for so long). The
 // toolkit sends the message whenever the window's flags change; the fullscreen-button flag,
 // which the X11 toolkit does not otherwise use, changes them and nothing else.
 void BrowserWindow::AskBand() {
@@ -174,19 +174,16 @@ void BrowserWindow::AskBand() {
   handle->setFlag(Qt::WindowFullscreenButtonHint, button);
 }
 
-// A hidden window that the window manager has had is shown in a fresh native window, which
-// the toolkit makes at the next show (a change of the top band makes it renew the window; two
-// cancel out). The old one may still carry what the manager and the toolkit left on it: the
-// manager forgets a window's states when it withdraws it, and after a quick hide it can do
-// so after the toolkit has written the states for the show (or the toolkit takes the old
-// ones over); and the toolkit maps a window it has minimised at any change of its state or
-// position, before a show has written its states. A fresh window starts from nothing.
-void BrowserWindow::RenewNativeWindow() {
-  QWindow* handle = windowHandle();
-  if (isVisible() || !shown_before_ || handle == nullptr) return;
-  const bool top = handle->flags().testFlag(Qt::WindowStaysOnTopHint);
-  handle->setFlag(Qt::WindowStaysOnTopHint, !top);
-  handle->setFlag(Qt::WindowStaysOnTopHint, top);
+// A hidden window that the window manager has had is shown again only once the manager has
+// withdrawn it: a manager still withdrawing it from a quick hide wipes the states the show
+// writes on it. Its initial state is set for the show as well: the toolkit maps a window it
+// has down as minimised at any change of its state or position, before the show has written
+// the window's hints, and the manager then takes the hints the window had before. The window
+// keeps its native id throughout, which window-manager rules and scripts rely on.
+void BrowserWindow::PrepareHiddenShow(bool minimized) {
+  if (isVisible() || !shown_before_ || windowHandle() == nullptr) return;
+  WaitForWindowManager(winId(), kWithdrawWaitMs);
+  SetInitialState(winId(), minimized);
 }
 
 void BrowserWindow::ForbidResize() {
@@ -361,7 +358,7 @@ void BrowserWindow::CheckMapped() {
   }
   reshowing_ = true;
   hide();
-  RenewNativeWindow();
+  PrepareHiddenShow(false);
   PinPosition();
   showNormal();
   AskBand();

@@ -49,7 +49,7 @@ class BrowserWindow : public QWidget {
   bool OnScreenRestored() const;
   bool SizeFixed() const;
   void LeaveMaximized();
-  void RenewNativeWindow();
+  void PrepareHiddenShow(bool minimized);
   void AskBand();
   void PinPosition();
   void SetChosenGeometry(const QRect& rect);

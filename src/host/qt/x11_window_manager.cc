@@ -1,0 +1,112 @@
+#include "host/qt/x11_window_manager.h"
+
+#include <QGuiApplication>
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+namespace trb::host {
+namespace {
+
+struct FreeReply {
+  void operator()(void* reply) const { std::free(reply); }
+};
+template <typename T>
+using Reply = std::unique_ptr<T, FreeReply>;
+
+xcb_connection_t* Connection() {
+  if (qGuiApp == nullptr) return nullptr;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+xcb_atom_t Atom(xcb_connection_t* c, std::string_view name) {
+  Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.data()), nullptr));
+  return reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+}
+
+xcb_window_t Root(xcb_connection_t* c) {
+  return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+}
+
+// Whether the window manager lists `atom` in _NET_SUPPORTED.
+bool Supports(xcb_connection_t* c, xcb_atom_t atom) {
+  const xcb_atom_t supported = Atom(c, "_NET_SUPPORTED");
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c, xcb_get_property(c, 0, Root(c), supported, XCB_ATOM_ATOM, 0, 4096), nullptr));
+  if (reply == nullptr || reply->format != 32) return false;
+  const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+  const int count = xcb_get_property_value_length(reply.get()) / 4;
+  for (int i = 0; i < count; ++i) {
+    if (atoms[i] == atom) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The manager handles a client's requests in the order they were made, so its answer to a
+// request sent now (its frame's extents, written on the window) comes after it has handled
+// the hide and anything else before. A manager that does not offer the request is not waited
+// for; neither is one that does not answer within the limit.
+void WaitForWindowManager(std::uintptr_t window, int limit_ms) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  const auto id = static_cast<xcb_window_t>(window);
+  const xcb_atom_t request = Atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+  const xcb_atom_t extents = Atom(c, "_NET_FRAME_EXTENTS");
+  if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) return;
+
+  xcb_delete_property(c, id, extents);
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = id;
+  event.type = request;
+  xcb_send_event(c, 0, Root(c),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(c);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+  while (true) {
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, id, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+    if (reply == nullptr) return;  // the window is gone
+    if (xcb_get_property_value_length(reply.get()) > 0) return;
+    if (std::chrono::steady_clock::now() >= deadline) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void SetInitialState(std::uintptr_t window, bool iconic) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  const auto id = static_cast<xcb_window_t>(window);
+  // WM_HINTS: flags, input, initial_state and six more fields (ICCCM 4.1.2.4).
+  constexpr uint32_t kStateHint = 1u << 1;
+  constexpr uint32_t kNormalState = 1;
+  constexpr uint32_t kIconicState = 3;
+  std::array<uint32_t, 9> hints{};
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c, xcb_get_property(c, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, 9), nullptr));
+  if (reply != nullptr && reply->format == 32) {
+    const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    for (int i = 0; i < count && i < 9; ++i) hints[i] = values[i];
+  }
+  hints[0] |= kStateHint;
+  hints[2] = iconic ? kIconicState : kNormalState;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32,
+                      static_cast<uint32_t>(hints.size()), hints.data());
+  xcb_flush(c);
+}
+
+}  // namespace trb::host
