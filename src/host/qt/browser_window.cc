@@ -159,31 +159,41 @@ void BrowserWindow::Hide() {
   hide();
 }
 
-// The band is asked for once more when a show is under way, with a message that the window
-// manager handles after it has taken the window on. What the toolkit writes on the window
-// before mapping it is read by the manager only when it gets there, and a manager that is
-// still withdrawing the window from an earlier hide wipes it (PrepareHiddenShow waits for
-// that, but only for a manager that can be asked and only for so long). The
-// toolkit sends the message whenever the window's flags change; the fullscreen-button flag,
-// which the X11 toolkit does not otherwise use, changes them and nothing else.
+// The band is asked of the window manager once more when a show is under way, with a message
+// that the manager handles after it has taken the window on: what is written on the window
+// before mapping it is read only when the manager gets there, and a manager still withdrawing
+// the window from an earlier hide wipes it (PrepareHiddenShow waits for that, but only for a
+// manager that can be asked and only for so long). The toolkit's own stay-on-top flag is not
+// used: the toolkit makes a new native window, with a new id, at the next show after any change
+// of it, and it sends its own state of the band whenever the window's flags change.
 void BrowserWindow::AskBand() {
-  QWindow* handle = windowHandle();
-  if (handle == nullptr) return;
-  const bool button = handle->flags().testFlag(Qt::WindowFullscreenButtonHint);
-  handle->setFlag(Qt::WindowFullscreenButtonHint, !button);
-  handle->setFlag(Qt::WindowFullscreenButtonHint, button);
+  if (isVisible()) SetAbove(winId(), topmost_, /*managed=*/true);
 }
+
+void BrowserWindow::SetTopmost(bool topmost) { topmost_ = topmost; }
 
 // A hidden window that the window manager has had is shown again only once the manager has
 // withdrawn it: a manager still withdrawing it from a quick hide wipes the states the show
-// writes on it. Its initial state is set for the show as well: the toolkit maps a window it
-// has down as minimised at any change of its state or position, before the show has written
-// the window's hints, and the manager then takes the hints the window had before. The window
-// keeps its native id throughout, which window-manager rules and scripts rely on.
+// writes on it. Its initial state is set for the show as well. The window keeps its native id
+// throughout, which window-manager rules and scripts rely on.
 void BrowserWindow::PrepareHiddenShow(bool minimized) {
-  if (isVisible() || !shown_before_ || windowHandle() == nullptr) return;
-  WaitForWindowManager(winId(), kWithdrawWaitMs);
-  SetInitialState(winId(), minimized);
+  if (isVisible()) return;
+  QWindow* handle = windowHandle();
+  if (shown_before_ && handle != nullptr) {
+    WaitForWindowManager(winId(), kWithdrawWaitMs);
+    if (handle->windowStates() & Qt::WindowMinimized) {
+      // The toolkit maps a window it has down as minimised at any change of its state or
+      // position, before a show has written anything on it, and the show then maps it again,
+      // which brings a minimised window back. It is let do so now, into the taskbar, and the
+      // window is withdrawn again: the show then maps it once, in the state it asks for.
+      handle->setWindowStates(Qt::WindowNoState);
+      SetInitialState(winId(), /*iconic=*/true);
+      Withdraw(winId());
+      WaitForWindowManager(winId(), kWithdrawWaitMs);
+    }
+    SetInitialState(winId(), minimized);
+  }
+  SetAbove(winId(), topmost_, /*managed=*/false);
 }
 
 void BrowserWindow::ForbidResize() {
@@ -203,6 +213,7 @@ void BrowserWindow::ForbidResize() {
     flags &= ~(Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint);
     handle->setFlags(flags);
     handle->requestUpdate();  // to the window system at once
+    AskBand();                // the toolkit has just told the manager its own idea of the band
   }
 }
 

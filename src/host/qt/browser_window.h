@@ -21,7 +21,9 @@ class BrowserWindow : public QWidget {
   // made it, before the change's caller goes on.
   BrowserWindow(std::function<void()> on_close_request, std::function<void(WindowState)> on_state);
 
-  // SHOW and SHOWTOPMOST (the caller sets the band): restored, shown, in front.
+  // Whether the window is in the band above other windows from its next show on.
+  void SetTopmost(bool topmost);
+  // SHOW and SHOWTOPMOST (after SetTopmost): restored, shown, in front.
   void ShowRestored();
   // MINIMIZE: minimised, shown in the taskbar, whether it was shown or hidden.
   void Minimize();
@@ -62,6 +64,7 @@ class BrowserWindow : public QWidget {
   std::function<void()> on_close_request_;
   std::function<void(WindowState)> on_state_;
   WindowState reported_state_ = WindowState::kHidden;
+  bool topmost_ = false;
   bool reshowing_ = false;  // hiding and showing again after a lost show
   // The rectangle GEOMETRY set, until the window has been on the screen there: a window
   // manager that answers an earlier show late may still move the window elsewhere, and a

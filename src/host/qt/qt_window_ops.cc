@@ -43,11 +43,7 @@ void QtBrowser::SetAppIcon() {
 
 void QtBrowser::ShowRestored(bool topmost) {
   if (!window_) return;
-  QWindow* handle = window_->windowHandle();
-  // Only a real change: a new flag may make the toolkit recreate the native window.
-  if (handle != nullptr && handle->flags().testFlag(Qt::WindowStaysOnTopHint) != topmost) {
-    handle->setFlag(Qt::WindowStaysOnTopHint, topmost);
-  }
+  window_->SetTopmost(topmost);
   window_->ShowRestored();
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace trb::host {
 namespace {
@@ -86,6 +87,21 @@ void WaitForWindowManager(std::uintptr_t window, int limit_ms) {
   }
 }
 
+void Withdraw(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  const auto id = static_cast<xcb_window_t>(window);
+  xcb_unmap_window(c, id);
+  xcb_unmap_notify_event_t event{};
+  event.response_type = XCB_UNMAP_NOTIFY;
+  event.event = Root(c);
+  event.window = id;
+  xcb_send_event(c, 0, Root(c),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(c);
+}
+
 void SetInitialState(std::uintptr_t window, bool iconic) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return;
@@ -106,6 +122,47 @@ void SetInitialState(std::uintptr_t window, bool iconic) {
   hints[2] = iconic ? kIconicState : kNormalState;
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32,
                       static_cast<uint32_t>(hints.size()), hints.data());
+  xcb_flush(c);
+}
+
+void SetAbove(std::uintptr_t window, bool above, bool managed) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  const auto id = static_cast<xcb_window_t>(window);
+  const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
+  const xcb_atom_t band = Atom(c, "_NET_WM_STATE_ABOVE");
+  if (state == XCB_ATOM_NONE || band == XCB_ATOM_NONE) return;
+  if (managed) {
+    constexpr uint32_t kRemove = 0;
+    constexpr uint32_t kAdd = 1;
+    constexpr uint32_t kFromApplication = 1;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = id;
+    event.type = state;
+    event.data.data32[0] = above ? kAdd : kRemove;
+    event.data.data32[1] = band;
+    event.data.data32[3] = kFromApplication;
+    xcb_send_event(c, 0, Root(c),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(c);
+    return;
+  }
+  Reply<xcb_get_property_reply_t> reply(
+      xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 64), nullptr));
+  std::vector<xcb_atom_t> atoms;
+  if (reply != nullptr && reply->format == 32) {
+    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    for (int i = 0; i < count; ++i) {
+      if (values[i] != band) atoms.push_back(values[i]);
+    }
+  }
+  if (above) atoms.push_back(band);
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
+                      static_cast<uint32_t>(atoms.size()), atoms.data());
   xcb_flush(c);
 }
 
