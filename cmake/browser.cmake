@@ -43,6 +43,8 @@ add_executable(trbrowser
 )
 set_target_properties(trbrowser PROPERTIES AUTORCC ON)
 target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt PkgConfig::XCB)
+# The toolkit's X11 plugin must find our xcb_map_window first (x11_window_manager.cc).
+target_link_options(trbrowser PRIVATE "LINKER:--export-dynamic-symbol=xcb_map_window")
 
 add_executable(browser_handler_tests
   tests/unit/browser_handler_test.cc

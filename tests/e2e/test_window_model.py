@@ -446,6 +446,10 @@ SCRIPTED = {
         "GEOMETRY 0 0 600 800", "SHOW", "user-maximize", "MINIMIZE", "user-restore",
         "user-restore", "SET-HIDE-ON-CLOSE 1", "user-close", "SHOW", "SET-HIDE-ON-CLOSE 0",
         "user-close"],
+    "minimized_placed_and_minimized_again": [
+        "SHOW", "MINIMIZE", "GEOMETRY 179 564 791 955", "MINIMIZE", "user-restore", "QUIT"],
+    "minimized_placed_and_shown": [
+        "MINIMIZE", "MINIMIZE", "GEOMETRY 655 478 1160 998", "SHOW", "QUIT"],
 }
 
 

@@ -138,8 +138,8 @@ void BrowserWindow::Minimize() {
   // A hidden window is mapped straight into the taskbar: its initial state says iconic, so it
   // never shows on the screen on the way. It restores to the state it had, maximised or not,
   // unless GEOMETRY or NORESIZE has taken the maximised state away since.
-  PinPosition();
   PrepareHiddenShow(true);
+  PinPosition();
   // The toolkit resets its state to normal whenever it moves the native window, and the show
   // would move it to a rectangle set while it was hidden; so the native window is moved first.
   if (handle->geometry() != geometry()) handle->setGeometry(geometry());
@@ -157,6 +157,7 @@ void BrowserWindow::Hide() {
   minimize_when_exposed_ = false;
   activate_when_exposed_ = false;
   hide();
+  LeaveNativeMinimized();
 }
 
 // The band is asked of the window manager once more when a show is under way, with a message
@@ -178,22 +179,23 @@ void BrowserWindow::SetTopmost(bool topmost) { topmost_ = topmost; }
 // throughout, which window-manager rules and scripts rely on.
 void BrowserWindow::PrepareHiddenShow(bool minimized) {
   if (isVisible()) return;
-  QWindow* handle = windowHandle();
-  if (shown_before_ && handle != nullptr) {
+  LeaveNativeMinimized();
+  if (shown_before_ && windowHandle() != nullptr) {
     WaitForWindowManager(winId(), kWithdrawWaitMs);
-    if (handle->windowStates() & Qt::WindowMinimized) {
-      // The toolkit maps a window it has down as minimised at any change of its state or
-      // position, before a show has written anything on it, and the show then maps it again,
-      // which brings a minimised window back. It is let do so now, into the taskbar, and the
-      // window is withdrawn again: the show then maps it once, in the state it asks for.
-      handle->setWindowStates(Qt::WindowNoState);
-      SetInitialState(winId(), /*iconic=*/true);
-      Withdraw(winId());
-      WaitForWindowManager(winId(), kWithdrawWaitMs);
-    }
     SetInitialState(winId(), minimized);
   }
   SetAbove(winId(), topmost_, /*managed=*/false);
+}
+
+// A hidden window is kept out of the toolkit's minimised state, held back from the screen
+// while it leaves it (see WithMapsHeld). The widget keeps its own state: what MINIMIZE restores
+// to, and the report.
+void BrowserWindow::LeaveNativeMinimized() {
+  QWindow* handle = windowHandle();
+  if (isVisible() || handle == nullptr || !(handle->windowStates() & Qt::WindowMinimized)) return;
+  WithMapsHeld(winId(), [handle] {
+    handle->setWindowStates(handle->windowStates() & ~Qt::WindowMinimized);
+  });
 }
 
 void BrowserWindow::ForbidResize() {
@@ -241,8 +243,7 @@ void BrowserWindow::LeaveMaximized() {
 
 // A hidden window that has been placed before goes back where it was, its position marked as
 // chosen by the program: a window manager places a window anew each time it is mapped unless
-// its position was chosen, and it does so for the new native window that a change of the top
-// band makes too.
+// its position was chosen.
 void BrowserWindow::PinPosition() {
   if (!isVisible() && shown_before_ && !placement_) SetChosenGeometry(RestoredRect());
 }
@@ -259,6 +260,7 @@ void BrowserWindow::Place(const QRect& rect) {
   minimize_when_exposed_ = false;
   activate_when_exposed_ = false;
   hide();
+  LeaveNativeMinimized();  // before the move below, which would map it
   // The user may not resize a window after NORESIZE, but the controller still may: the fixed
   // size moves with the rectangle it sets.
   if (SizeFixed()) {

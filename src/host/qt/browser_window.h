@@ -52,6 +52,7 @@ class BrowserWindow : public QWidget {
   bool SizeFixed() const;
   void LeaveMaximized();
   void PrepareHiddenShow(bool minimized);
+  void LeaveNativeMinimized();
   void AskBand();
   void PinPosition();
   void SetChosenGeometry(const QRect& rect);

@@ -4,7 +4,10 @@
 
 #include <xcb/xcb.h>
 
+#include <dlfcn.h>
+
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -20,6 +23,9 @@ struct FreeReply {
 };
 template <typename T>
 using Reply = std::unique_ptr<T, FreeReply>;
+
+// The one window whose maps are held back, or 0.
+std::atomic<xcb_window_t> g_held_map{0};
 
 xcb_connection_t* Connection() {
   if (qGuiApp == nullptr) return nullptr;
@@ -87,19 +93,10 @@ void WaitForWindowManager(std::uintptr_t window, int limit_ms) {
   }
 }
 
-void Withdraw(std::uintptr_t window) {
-  xcb_connection_t* c = Connection();
-  if (c == nullptr || window == 0) return;
-  const auto id = static_cast<xcb_window_t>(window);
-  xcb_unmap_window(c, id);
-  xcb_unmap_notify_event_t event{};
-  event.response_type = XCB_UNMAP_NOTIFY;
-  event.event = Root(c);
-  event.window = id;
-  xcb_send_event(c, 0, Root(c),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(c);
+void WithMapsHeld(std::uintptr_t window, const std::function<void()>& change) {
+  g_held_map.store(static_cast<xcb_window_t>(window));
+  change();
+  g_held_map.store(0);
 }
 
 void SetInitialState(std::uintptr_t window, bool iconic) {
@@ -167,3 +164,13 @@ void SetAbove(std::uintptr_t window, bool above, bool managed) {
 }
 
 }  // namespace trb::host
+
+// The toolkit's X11 plugin resolves xcb_map_window to this definition before libxcb's: the
+// executable exports it (cmake/browser.cmake). Every map but a held one goes through. Where
+// the export is missing, the toolkit's maps simply all go through, as without this.
+extern "C" xcb_void_cookie_t xcb_map_window(xcb_connection_t* c, xcb_window_t window) {
+  using MapWindow = xcb_void_cookie_t (*)(xcb_connection_t*, xcb_window_t);
+  static const auto real = reinterpret_cast<MapWindow>(dlsym(RTLD_NEXT, "xcb_map_window"));
+  if (window != 0 && window == trb::host::g_held_map.load()) return xcb_void_cookie_t{0};
+  return real(c, window);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace trb::host {
 
@@ -11,9 +12,10 @@ namespace trb::host {
 // states written on it for the next show, so a show waits for this first (ICCCM 4.1.4).
 void WaitForWindowManager(std::uintptr_t window, int limit_ms);
 
-// Withdraws `window` as a hide does (ICCCM 4.1.4): for a window that the toolkit has mapped
-// behind the program's back.
-void Withdraw(std::uintptr_t window);
+// Runs `change` with every map of `window` held back. The toolkit maps a window it has down as
+// minimised at any change of its state, even while the window is hidden; for a hidden window
+// that map is wrong, and a later show's map would then bring the window back from the taskbar.
+void WithMapsHeld(std::uintptr_t window, const std::function<void()>& change);
 
 // Sets the state the window manager gives `window` when it is next mapped: iconic (in the
 // taskbar) or normal.
