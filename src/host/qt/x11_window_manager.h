@@ -1,5 +1,6 @@
-// What the window manager must have done before a hidden X11 window is shown again. Outside
-// X11 (Wayland, offscreen) every call returns at once and does nothing.
+// The main window's dealings with an X11 window manager where the toolkit falls short: the
+// order of a quick hide and show, the top band, and the state a hidden window is shown in.
+// Outside X11 (Wayland, offscreen) every call returns at once and does nothing.
 #pragma once
 
 #include <cstdint>
