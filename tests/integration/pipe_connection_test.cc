@@ -54,65 +54,51 @@ void ExpectUntouched(PipeSession& s) {
   EXPECT_TRUE(s.handler.hide_on_close_);
 }
 
+// No socket file, or one that nobody listens on any more (a controller that died).
 TEST(PipeConnection, NoListenerEndsQuietly) {
-  PipeSession s;
-  s.handler.hide_on_close_ = true;
-  s.pipe.Start(s.controller.dir() + "/nobody-listens-here", s.stop);
-  ExpectUntouched(s);
-  s.pipe.Stop();  // finds the thread ended
-  s.pipe.Stop();
+  for (const bool socket_file_left : {false, true}) {
+    SCOPED_TRACE(socket_file_left ? "socket file left" : "no socket file");
+    PipeSession s;
+    s.handler.hide_on_close_ = true;
+    s.controller.StopListening();
+    s.pipe.Start(socket_file_left ? s.controller.path() : s.controller.dir() + "/none", s.stop);
+    ExpectUntouched(s);
+    s.pipe.Stop();  // finds the thread ended
+  }
 }
 
-TEST(PipeConnection, SocketFileWithoutListenerEndsQuietly) {
-  PipeSession s;
-  s.handler.hide_on_close_ = true;
-  s.controller.StopListening();
-  s.pipe.Start(s.controller.path(), s.stop);
-  ExpectUntouched(s);
-}
-
-TEST(PipeConnection, BusyListenerIsJoinedWhenASlotFrees) {
-  PipeSession s(/*backlog=*/0);
-  const int filler = ConnectClient(s.controller.path());  // takes the only slot
-  ASSERT_GE(filler, 0);
-  std::atomic<int> busy{0};
-  ConnectOptions options;
-  options.on_busy = [&] { ++busy; };
-  s.pipe.Start(s.controller.path(), s.stop, options);
-  ASSERT_TRUE(WaitUntil([&] { return busy.load() >= 3; }));
-  EXPECT_FALSE(s.pipe.ended());
-  ASSERT_TRUE(s.controller.Accept());  // the filler's connection: a slot frees
-  ASSERT_TRUE(s.controller.Accept());  // the browser's
-  close(filler);
-  ASSERT_TRUE(s.controller.Send("ISHIDDEN"));
-  EXPECT_EQ(s.controller.Read(10), "ISHIDDEN 1");
-}
-
-TEST(PipeConnection, ListenerBusyForTooLongIsGivenUp) {
-  PipeSession s(/*backlog=*/0);
-  s.handler.hide_on_close_ = true;
-  const int filler = ConnectClient(s.controller.path());
-  ASSERT_GE(filler, 0);
-  ConnectOptions options;
-  options.busy_timeout = std::chrono::milliseconds(200);
-  s.pipe.Start(s.controller.path(), s.stop, options);
-  ExpectUntouched(s);
-  close(filler);
-}
-
-TEST(PipeConnection, StopWhileWaitingForABusyListenerEndsWithoutConnecting) {
-  PipeSession s(/*backlog=*/0);
-  s.handler.hide_on_close_ = true;
-  const int filler = ConnectClient(s.controller.path());
-  ASSERT_GE(filler, 0);
-  std::atomic<int> busy{0};
-  ConnectOptions options;
-  options.on_busy = [&] { ++busy; };
-  s.pipe.Start(s.controller.path(), s.stop, options);
-  ASSERT_TRUE(WaitUntil([&] { return busy.load() >= 1; }));
-  s.pipe.Stop();
-  ExpectUntouched(s);
-  close(filler);
+// A listener whose only slot is taken: the browser keeps trying until a slot frees, gives up
+// after the time-out, or ends without connecting when it is stopped meanwhile.
+TEST(PipeConnection, BusyListenerIsJoinedWhenASlotFreesElseGivenUp) {
+  enum class End { kSlotFrees, kTimesOut, kStopped };
+  for (const End end : {End::kSlotFrees, End::kTimesOut, End::kStopped}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    PipeSession s(/*backlog=*/0);
+    s.handler.hide_on_close_ = true;
+    const int filler = ConnectClient(s.controller.path());  // takes the only slot
+    ASSERT_GE(filler, 0);
+    std::atomic<int> busy{0};
+    ConnectOptions options;
+    options.on_busy = [&] { ++busy; };
+    if (end == End::kTimesOut) options.busy_timeout = std::chrono::milliseconds(200);
+    s.pipe.Start(s.controller.path(), s.stop, options);
+    if (end == End::kTimesOut) {
+      ExpectUntouched(s);
+    } else {
+      ASSERT_TRUE(WaitUntil([&] { return busy.load() >= 3; }));
+      EXPECT_FALSE(s.pipe.ended());
+    }
+    if (end == End::kStopped) {
+      s.pipe.Stop();
+      ExpectUntouched(s);
+    } else if (end == End::kSlotFrees) {
+      ASSERT_TRUE(s.controller.Accept());  // the filler's connection: a slot frees
+      ASSERT_TRUE(s.controller.Accept());  // the browser's
+      ASSERT_TRUE(s.controller.Send("ISHIDDEN"));
+      EXPECT_EQ(s.controller.Read(10), "ISHIDDEN 1");
+    }
+    close(filler);
+  }
 }
 
 // Starts a pipe thread for the switch value `name` with TMPDIR set to `controller`'s folder

@@ -1,5 +1,6 @@
-// StartPipeThread and StopPipeThread, the process's one pipe thread. Each case runs in a
-// child process of its own, since the thread can be started only once per process.
+// StartPipeThread and StopPipeThread, the process's one pipe thread. Each case runs in a child
+// process of its own, since the thread can be started only once per process. What the thread
+// does once started is PipeThread's, tested in the other pipe tests.
 #include "pipe/pipe_thread.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "pipe/ui_calls.h"
 #include "pipe_session.h"
 
 namespace trb::testing_support {
@@ -54,62 +54,6 @@ TEST_F(PipeThreadTest, StartServeStopReportAndNoSecondStart) {
         StopPipeThread();   // again: returns at once
         StartPipeThread();  // never a second thread
         Require(!controller.Accept(std::chrono::milliseconds(300)), "no second connection");
-        std::_Exit(0);
-      },
-      testing::ExitedWithCode(0), "");
-}
-
-TEST_F(PipeThreadTest, DefaultNameFromTmpdir) {
-  EXPECT_EXIT(
-      {
-        FakeMainHandler handler;
-        const ScopedMainHandler scoped(&handler);
-        TestController controller(8, "trbrowser");
-        setenv("TMPDIR", controller.dir().c_str(), 1);
-        StartPipeThread();  // no switch value: the default name
-        Require(controller.Accept(), "connection");
-        Require(controller.Send("GETURL"), "send");
-        Require(controller.Read(17) == "GETURL about:fake", "reply");
-        StopPipeThread();
-        std::_Exit(0);
-      },
-      testing::ExitedWithCode(0), "");
-}
-
-TEST_F(PipeThreadTest, NoListenerThenStopReturns) {
-  EXPECT_EXIT(
-      {
-        FakeMainHandler handler;
-        const ScopedMainHandler scoped(&handler);
-        TempDir dir;
-        SetPipeSwitchValue(dir.path() + "/none");
-        StartPipeThread();
-        Require(WaitUntil([] { return g_pipe_thread.ended(); }), "thread ended");
-        StopPipeThread();
-        Require(handler.resolve_count() == 0 && handler.Calls().empty(), "untouched");
-        std::_Exit(0);
-      },
-      testing::ExitedWithCode(0), "");
-}
-
-TEST_F(PipeThreadTest, StopRunsTheUiCallInFlight) {
-  EXPECT_EXIT(
-      {
-        std::atomic<bool> woken{false};
-        SetUiWaker([&] { woken = true; });  // a UI loop that never gets to drain
-        FakeMainHandler handler;
-        const ScopedMainHandler scoped(&handler);
-        handler.before_call = [](const std::string&) { RunOnUiThread([] {}); };
-        TestController controller;
-        SetPipeSwitchValue(controller.path());
-        StartPipeThread();
-        Require(controller.Accept(), "connection");
-        Require(controller.Send("ISHIDDEN"), "send");
-        Require(WaitUntil([&] { return woken.load(); }), "call queued");
-        StopPipeThread();
-        bool closed = false;
-        Require(controller.ReadUntilClosed(&closed) == std::string("ISHIDDEN 1") + kDefaultReport,
-                "reply and report");
         std::_Exit(0);
       },
       testing::ExitedWithCode(0), "");
