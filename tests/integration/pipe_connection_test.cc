@@ -46,14 +46,6 @@ class ScopedTmpdir {
   std::optional<std::string> saved_;
 };
 
-// Checks that the pipe thread ended without touching the browser or the settings.
-void ExpectUntouched(PipeSession& s) {
-  EXPECT_TRUE(s.WaitEnded());
-  EXPECT_EQ(s.handler.resolve_count(), 0);
-  EXPECT_TRUE(s.handler.Calls().empty());
-  EXPECT_TRUE(s.handler.hide_on_close_);
-}
-
 // No socket file, or one that nobody listens on any more (a controller that died).
 TEST(PipeConnection, NoListenerEndsQuietly) {
   for (const bool socket_file_left : {false, true}) {

@@ -1,6 +1,7 @@
 // StartPipeThread and StopPipeThread, the process's one pipe thread. Each case runs in a child
 // process of its own, since the thread can be started only once per process. What the thread
-// does once started is PipeThread's, tested in the other pipe tests.
+// does once started (names, listeners, sessions) is PipeThread's, tested in the other pipe
+// tests.
 #include "pipe/pipe_thread.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "pipe/ui_calls.h"
 #include "pipe_session.h"
 
 namespace trb::testing_support {
@@ -36,20 +38,27 @@ TEST_F(PipeThreadTest, StopWithoutStartReturns) {
       testing::ExitedWithCode(0), "");
 }
 
-TEST_F(PipeThreadTest, StartServeStopReportAndNoSecondStart) {
+// StopPipeThread itself runs the UI call the thread waits in: a UI loop that never gets to
+// drain would otherwise hold the stop, and the report, for ever. Then there is no second
+// thread.
+TEST_F(PipeThreadTest, StartServeStopRunningTheUiCallInFlightAndNoSecondStart) {
   EXPECT_EXIT(
       {
+        std::atomic<bool> woken{false};
+        SetUiWaker([&] { woken = true; });  // a UI loop that never gets to drain
         FakeMainHandler handler;
         const ScopedMainHandler scoped(&handler);
+        handler.before_call = [](const std::string&) { RunOnUiThread([] {}); };
         TestController controller;
         SetPipeSwitchValue(controller.path());
         StartPipeThread();
         Require(controller.Accept(), "connection");
-        Require(controller.Send("SHOW;ISHIDDEN"), "send");
-        Require(controller.Read(10) == "ISHIDDEN 0", "reply");
+        Require(controller.Send("ISHIDDEN"), "send");
+        Require(WaitUntil([&] { return woken.load(); }), "call queued");
         StopPipeThread();
         bool closed = false;
-        Require(controller.ReadUntilClosed(&closed) == kDefaultReport, "report");
+        Require(controller.ReadUntilClosed(&closed) == std::string("ISHIDDEN 1") + kDefaultReport,
+                "reply and report");
         Require(closed, "closed after the report");
         StopPipeThread();   // again: returns at once
         StartPipeThread();  // never a second thread

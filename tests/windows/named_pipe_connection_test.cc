@@ -17,14 +17,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Checks that the pipe thread ended without touching the browser or the settings.
-void ExpectUntouched(PipeSession& s) {
-  EXPECT_TRUE(s.WaitEnded());
-  EXPECT_EQ(s.handler.resolve_count(), 0);
-  EXPECT_TRUE(s.handler.Calls().empty());
-  EXPECT_TRUE(s.handler.hide_on_close_);
-}
-
 // A pipe with a single instance, taken by a client of the test's own until Free.
 class BusyPipe {
  public:
