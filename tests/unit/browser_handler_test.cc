@@ -86,9 +86,16 @@ class FakeEngine : public host::Engine {
 class BrowserHandlerTest : public ::testing::Test {
  protected:
   std::shared_ptr<BrowserHandler> MakeHandler(bool is_main) {
-    PipeThreadControl pipe{[this] { log.push_back("pipe start"); },
-                           [this] { log.push_back("pipe stop"); }};
-    return std::make_shared<BrowserHandler>(engine, pipe, false, is_main);
+    // The pipe's start says how many browsers the list held by then.
+    auto handler = std::make_shared<std::weak_ptr<BrowserHandler>>();
+    PipeThreadControl pipe{
+        [this, handler] {
+          log.push_back("pipe start " + std::to_string(handler->lock()->browser_count()));
+        },
+        [this] { log.push_back("pipe stop"); }};
+    auto made = std::make_shared<BrowserHandler>(engine, pipe, false, is_main);
+    *handler = made;
+    return made;
   }
 
   Log log;
@@ -96,65 +103,48 @@ class BrowserHandlerTest : public ::testing::Test {
   std::shared_ptr<FakeBrowser> browser = std::make_shared<FakeBrowser>(&log);
 };
 
-TEST_F(BrowserHandlerTest, MainAfterCreatedSetsIconThenDefaultPageThenListThenPipe) {
-  auto handler = MakeHandler(true);
-  EXPECT_EQ(g_main_handler.load(), handler.get());
-  EXPECT_EQ(handler->browser_count(), 0u);
-  handler->OnAfterCreated(browser);
-  EXPECT_EQ(log, (Log{"icon", "load " + DefaultPageURL(), "pipe start"}));
-  EXPECT_EQ(handler->browser_count(), 1u);
-  Target target = handler->ResolveTarget();
-  EXPECT_TRUE(target.browser && target.window);
-  handler.reset();
-  EXPECT_EQ(g_main_handler.load(), nullptr);
-}
-
-TEST_F(BrowserHandlerTest, PipeStartsOnlyAfterTheBrowserIsInTheList) {
-  std::shared_ptr<BrowserHandler> handler;
-  size_t count_at_start = 99;
-  PipeThreadControl pipe{[&] { count_at_start = handler->browser_count(); }, nullptr};
-  handler = std::make_shared<BrowserHandler>(engine, pipe, false, true);
-  handler->OnAfterCreated(browser);
-  EXPECT_EQ(count_at_start, 1u);
-}
-
-TEST_F(BrowserHandlerTest, PopupAfterCreatedOnlySetsIcon) {
-  auto handler = MakeHandler(false);
-  EXPECT_NE(g_main_handler.load(), handler.get());
-  handler->OnAfterCreated(browser);
-  EXPECT_EQ(log, (Log{"icon"}));
-  EXPECT_EQ(handler->browser_count(), 0u);
-  EXPECT_FALSE(handler->ResolveTarget().browser);
-}
-
-TEST_F(BrowserHandlerTest, DoCloseWithHideOnCloseLoadsDefaultPageHidesAndCancels) {
-  auto handler = MakeHandler(true);
-  handler->OnAfterCreated(browser);
-  log.clear();
-  handler->hide_on_close_ = true;
-  EXPECT_TRUE(handler->DoClose(*browser));
-  EXPECT_EQ(log, (Log{"load " + DefaultPageURL(), "hide"}));
-  EXPECT_EQ(handler->browser_count(), 1u);
-}
-
-TEST_F(BrowserHandlerTest, DoCloseWithoutHideOnCloseStopsPipeAndProceeds) {
-  auto handler = MakeHandler(true);
-  handler->OnAfterCreated(browser);
-  log.clear();
-  EXPECT_FALSE(handler->DoClose(*browser));
-  EXPECT_EQ(log, (Log{"pipe stop"}));
-  // The list still holds the browser until OnBeforeClose: the pipe thread's final report
-  // needed it.
-  EXPECT_EQ(handler->browser_count(), 1u);
-}
-
-TEST_F(BrowserHandlerTest, PopupCloseProceedsWhateverHideOnCloseSays) {
-  for (bool hide : {false, true}) {
+// The main browser gets the icon, then the default page, then joins the list, then the pipe
+// starts; a popup only gets the icon.
+TEST_F(BrowserHandlerTest, AfterCreatedTheMainBrowserIsListedBeforeThePipeStarts) {
+  for (const bool is_main : {true, false}) {
+    SCOPED_TRACE(is_main ? "main" : "popup");
     log.clear();
-    auto handler = MakeHandler(false);
-    handler->hide_on_close_ = hide;
-    EXPECT_FALSE(handler->DoClose(*browser));
-    EXPECT_TRUE(log.empty()) << "hide=" << hide;
+    auto handler = MakeHandler(is_main);
+    EXPECT_EQ(g_main_handler.load() == handler.get(), is_main);
+    handler->OnAfterCreated(browser);
+    EXPECT_EQ(log,
+              (is_main ? Log{"icon", "load " + DefaultPageURL(), "pipe start 1"} : Log{"icon"}));
+    EXPECT_EQ(handler->browser_count(), is_main ? 1u : 0u);
+    Target target = handler->ResolveTarget();
+    EXPECT_EQ(target.browser && target.window, is_main);
+    handler.reset();
+    EXPECT_EQ(g_main_handler.load(), nullptr);
+  }
+}
+
+// The main window hides instead of closing when asked to, else stops the pipe (whose report
+// still needs the browser in the list until OnBeforeClose) and closes; a popup always closes.
+TEST_F(BrowserHandlerTest, DoCloseHidesOrStopsThePipeOrJustCloses) {
+  const struct {
+    bool is_main;
+    bool hide_on_close;
+    bool cancels;
+    Log log;
+  } cases[] = {
+      {true, true, true, {"load " + DefaultPageURL(), "hide"}},
+      {true, false, false, {"pipe stop"}},
+      {false, true, false, {}},
+      {false, false, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.is_main ? "main" : "popup") + (c.hide_on_close ? ", hide" : ""));
+    auto handler = MakeHandler(c.is_main);
+    handler->OnAfterCreated(browser);
+    log.clear();
+    handler->hide_on_close_ = c.hide_on_close;
+    EXPECT_EQ(handler->DoClose(*browser), c.cancels);
+    EXPECT_EQ(log, c.log);
+    EXPECT_EQ(handler->browser_count(), c.is_main ? 1u : 0u);
   }
 }
 
