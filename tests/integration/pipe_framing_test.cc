@@ -1,5 +1,6 @@
-// How reads become pieces over a real socket: writes merged by a read, commands across the
-// read size, over-long commands, and a controller that stops reading.
+// How the pipe controller waits for the rest of a command cut by the read size, over a real
+// socket and over scripted reads: the grace, over-long commands, a stop during the wait, and a
+// controller that stops reading. How one read is cut into pieces is the framer's unit tests'.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,17 +37,6 @@ void WhileHeld(PipeSession& s, const std::function<void()>& write) {
   write();
   gate.Release();
   ASSERT_EQ(s.controller.Read(10), "ISHIDDEN 1");
-}
-
-TEST(PipeFraming, TwoUnterminatedWritesReadTogetherAreOnePiece) {
-  PipeSession s;
-  WhileHeld(s, [&] {
-    ASSERT_TRUE(s.controller.Send("SHOW"));
-    ASSERT_TRUE(s.controller.Send("HIDE"));
-  });
-  EXPECT_EQ(s.controller.Read(28), "ERROR Syntax Error: SHOWHIDE");
-  s.pipe.Stop();
-  EXPECT_EQ(s.handler.Calls(), (Strings{"IsWindowHidden", "GetNormalRect"}));
 }
 
 TEST(PipeFraming, FullReadWhoseCommandNeverGoesOnIsHandledAfterTheGrace) {
