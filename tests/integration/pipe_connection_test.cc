@@ -1,15 +1,20 @@
 // Finding, connecting to and hanging up on the controller: no listener, busy listeners, the
-// socket path rules, interrupted system calls and a clean end of stream. (A controller of
-// another user is refused: tests/stress/test_security.py, against the real browser.)
+// socket path rules, controllers of another user, interrupted system calls and a clean end
+// of stream.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -197,6 +202,64 @@ TEST(PipeConnection, InterruptedSystemCallsAreRetried) {
     EXPECT_TRUE(s.WaitEnded());
   }
   sigaction(SIGUSR1, &old, nullptr);
+}
+
+// The refusal is also held against the real browser (tests/stress/test_security.py); here
+// also that the refused connection is closed at once, without a byte.
+TEST(PipeConnection, ControllerOfAnotherUserIsRefused) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to run a controller as another user (uid 65534)";
+  }
+  TempDir dir;
+  chmod(dir.path().c_str(), 0777);
+  const std::string path = dir.path() + "/other.sock";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The controller, as user nobody: listen, report ready, then wait for the browser's
+    // connection and tell whether it went away without sending anything.
+    close(ready[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(11);
+    if (listen(listener, 4) != 0) _exit(12);
+    const char byte = 'r';
+    if (write(ready[1], &byte, 1) != 1) _exit(13);
+    pollfd fd{listener, POLLIN, 0};
+    if (poll(&fd, 1, 30000) != 1) _exit(14);
+    const int conn = accept(listener, nullptr, nullptr);
+    char c;
+    fd = {conn, POLLIN, 0};
+    if (poll(&fd, 1, 30000) != 1) _exit(15);
+    _exit(read(conn, &c, 1) == 0 ? 0 : 16);  // closed without a byte
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+
+  FakeMainHandler handler;
+  handler.hide_on_close_ = true;
+  const ScopedMainHandler scoped(&handler);
+  StopSignal stop;
+  PipeThread pipe;
+  testing::internal::CaptureStderr();
+  pipe.Start(path, stop);
+  EXPECT_TRUE(WaitUntil([&] { return pipe.ended(); }));
+  const std::string error = testing::internal::GetCapturedStderr();
+  EXPECT_NE(error.find("runs as uid 65534"), std::string::npos) << error;
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+  EXPECT_EQ(handler.resolve_count(), 0);
+  EXPECT_TRUE(handler.hide_on_close_);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
