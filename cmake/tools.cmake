@@ -22,7 +22,8 @@ add_executable(tool_unit_tests
   ${TRB_TOOLS_DIR}/tests/tool/reply_plan_test.cc
   ${TRB_TOOLS_DIR}/tests/tool/listener_test.cc
 )
-target_link_libraries(tool_unit_tests PRIVATE trbctl_core GTest::gtest_main)
+target_link_libraries(tool_unit_tests PRIVATE trbctl_core trb_pipe_testing GTest::gtest_main)
+target_include_directories(tool_unit_tests PRIVATE ${TRB_TOOLS_DIR}/tests/integration)
 gtest_discover_tests(tool_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # The tool as a process against a fake browser over a real socket.

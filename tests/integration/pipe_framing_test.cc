@@ -1,5 +1,6 @@
-// How reads become pieces over a real socket: writes merged by a read, commands across the
-// read size, over-long commands, and a controller that stops reading.
+// How the pipe controller waits for the rest of a command cut by the read size, over a real
+// socket and over scripted reads: the grace, over-long commands, a stop during the wait, and a
+// controller that stops reading. How one read is cut into pieces is the framer's unit tests'.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,33 +37,6 @@ void WhileHeld(PipeSession& s, const std::function<void()>& write) {
   write();
   gate.Release();
   ASSERT_EQ(s.controller.Read(10), "ISHIDDEN 1");
-}
-
-TEST(PipeFraming, TwoUnterminatedWritesReadTogetherAreOnePiece) {
-  PipeSession s;
-  WhileHeld(s, [&] {
-    ASSERT_TRUE(s.controller.Send("SHOW"));
-    ASSERT_TRUE(s.controller.Send("HIDE"));
-  });
-  EXPECT_EQ(s.controller.Read(28), "ERROR Syntax Error: SHOWHIDE");
-  s.pipe.Stop();
-  EXPECT_EQ(s.handler.Calls(), (Strings{"IsWindowHidden", "GetNormalRect"}));
-}
-
-TEST(PipeFraming, CommandAcrossTheReadSizeStaysWhole) {
-  PipeSession s;
-  std::string batch;
-  while (batch.size() < 3000) batch += "LOAD http://example.test/page;";
-  ASSERT_EQ(batch.size(), 3000u);  // read as 2047 + 953; the 69th command spans the two
-  WhileHeld(s, [&] { ASSERT_TRUE(s.controller.Send(batch)); });
-  ASSERT_TRUE(s.handler.WaitResolveCount(1 + 100));
-  s.pipe.Stop();
-  bool closed = false;
-  EXPECT_EQ(s.controller.ReadUntilClosed(&closed), kDefaultReport);  // no syntax error
-  Strings expected{"IsWindowHidden"};
-  expected.insert(expected.end(), 100, "LoadURL http://example.test/page");
-  expected.push_back("GetNormalRect");
-  EXPECT_EQ(s.handler.Calls(), expected);
 }
 
 TEST(PipeFraming, FullReadWhoseCommandNeverGoesOnIsHandledAfterTheGrace) {
@@ -121,17 +95,26 @@ class ScriptedTransport : public Transport {
   }
   bool MoreArrivesWithin(std::chrono::milliseconds) override {
     ++graces;
-    if (stop_during_grace != nullptr) {
-      stop_during_grace->Set();  // the window closes while the browser waits
+    if (stop_during_grace) {
+      stop.Set();  // the window closes while the browser waits
       return false;
     }
     return next_ < reads_.size();
   }
   void Write(std::string_view bytes) override { written.emplace_back(bytes); }
 
-  std::vector<std::string> written;
+  // Serves the script to its end against a recording fake browser; gives the browser calls.
+  Strings Serve() {
+    FakeMainHandler handler;
+    const ScopedMainHandler scoped(&handler);
+    PipeController("unused").Serve(*this, stop);
+    return handler.Calls();
+  }
+
+  Strings written;
   int graces = 0;
-  StopSignal* stop_during_grace = nullptr;
+  bool stop_during_grace = false;
+  StopSignal stop;
 
  private:
   std::vector<std::string> reads_;
@@ -139,18 +122,13 @@ class ScriptedTransport : public Transport {
 };
 
 TEST(PipeFraming, OverLongCommandIsAnsweredOnceAndTheStreamGoesOn) {
-  FakeMainHandler handler;
-  const ScopedMainHandler scoped(&handler);
   std::string stream = "LOAD " + std::string(Framer::kMaxCarried + 5000, 'z') + ";SHOW;ISHIDDEN";
   std::vector<std::string> reads;
   for (size_t at = 0; at < stream.size(); at += Framer::kReadSize) {
     reads.push_back(stream.substr(at, Framer::kReadSize));
   }
   ScriptedTransport transport(std::move(reads));
-  StopSignal stop;
-  PipeController controller("unused");
-  controller.Serve(transport, stop);
-
+  EXPECT_EQ(transport.Serve(), (Strings{"ShowWindowNormal", "IsWindowHidden", "CloseBrowser 1"}));
   ASSERT_EQ(transport.written.size(), 2u);
   const std::string& answer = transport.written[0];
   const std::string prefix = "ERROR Syntax Error: LOAD zzz";
@@ -158,7 +136,6 @@ TEST(PipeFraming, OverLongCommandIsAnsweredOnceAndTheStreamGoesOn) {
   EXPECT_EQ(answer.substr(0, prefix.size()), prefix);
   EXPECT_EQ(answer.find_first_not_of('z', prefix.size()), std::string::npos);
   EXPECT_EQ(transport.written[1], "ISHIDDEN 0");
-  EXPECT_EQ(handler.Calls(), (Strings{"ShowWindowNormal", "IsWindowHidden", "CloseBrowser 1"}));
 }
 
 // A full read that ends on ';', as one SHOW padded with spaces.
@@ -167,46 +144,29 @@ std::string FullReadOfShow() { return "SHOW" + std::string(Framer::kReadSize - 5
 TEST(PipeFraming, CommandCutWhereABacklogEndsStaysWhole) {
   // A controller writing faster than the browser reads can be blocked half-way through a
   // write; the read that empties the backlog is then short yet ends inside a command.
-  FakeMainHandler handler;
-  const ScopedMainHandler scoped(&handler);
   ScriptedTransport transport({FullReadOfShow(), "GEOMETRY 1", "0 20 300 500;ISHIDDEN;"});
-  StopSignal stop;
-  PipeController controller("unused");
-  controller.Serve(transport, stop);
-
+  EXPECT_EQ(transport.Serve(), (Strings{"ShowWindowNormal", "SetNormalRect 10 20 300 500",
+                                        "IsWindowHidden", "CloseBrowser 1"}));
   EXPECT_EQ(transport.written, (Strings{"ISHIDDEN 1"}));  // no syntax error for either half
-  EXPECT_EQ(handler.Calls(), (Strings{"ShowWindowNormal", "SetNormalRect 10 20 300 500",
-                                      "IsWindowHidden", "CloseBrowser 1"}));
 }
 
 TEST(PipeFraming, ShortReadsOutsideABacklogAreAnsweredAtOnce) {
-  FakeMainHandler handler;
-  const ScopedMainHandler scoped(&handler);
   // The first read is short: its unterminated command is handled without waiting, and only
   // a read right after a full one waits.
   ScriptedTransport transport({"SHOW;ISHIDDEN", FullReadOfShow(), "ISHIDDEN"});
-  StopSignal stop;
-  PipeController controller("unused");
-  controller.Serve(transport, stop);
-
+  transport.Serve();
   EXPECT_EQ(transport.graces, 1);
   EXPECT_EQ(transport.written, (Strings{"ISHIDDEN 0", "ISHIDDEN 0"}));
 }
 
 TEST(PipeFraming, CommandCutWhenTheBrowserStopsIsNotHandledInPart) {
-  FakeMainHandler handler;
-  const ScopedMainHandler scoped(&handler);
   std::string read = "ISHIDDEN;";
   read.resize(Framer::kReadSize - 10, ' ');
   read += "GEOMETRY 1";  // ...0 20 300 500; never arrives: the window is closed first
   ScriptedTransport transport({read});
-  StopSignal stop;
-  transport.stop_during_grace = &stop;
-  PipeController controller("unused");
-  controller.Serve(transport, stop);
-
+  transport.stop_during_grace = true;
+  EXPECT_EQ(transport.Serve(), (Strings{"IsWindowHidden", "GetNormalRect"}));
   EXPECT_EQ(transport.written, (Strings{"ISHIDDEN 1", kDefaultReport}));
-  EXPECT_EQ(handler.Calls(), (Strings{"IsWindowHidden", "GetNormalRect"}));
 }
 
 TEST(PipeFraming, ControllerThatStopsReadingCannotHoldUpTheStop) {

@@ -74,4 +74,13 @@ struct PipeSession {
 
 inline constexpr char kDefaultReport[] = "GEOMETRY 100 200 700 1000";
 
+// Checks that the pipe thread ended without touching the browser or the settings (which the
+// test set to hide on close).
+inline void ExpectUntouched(PipeSession& s) {
+  EXPECT_TRUE(s.WaitEnded());
+  EXPECT_EQ(s.handler.resolve_count(), 0);
+  EXPECT_TRUE(s.handler.Calls().empty());
+  EXPECT_TRUE(s.handler.hide_on_close_);
+}
+
 }  // namespace trb::testing_support

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -15,113 +14,82 @@
 namespace trb::testing_support {
 namespace {
 
-// Makes the calling thread the UI thread with the given waker, for one test.
-class ScopedUiWaker {
+// Makes the test's thread the UI thread, for one test: its loop runs the queued calls only
+// when the waker has asked it to.
+class UiThread {
  public:
-  explicit ScopedUiWaker(std::function<void()> wake) { SetUiWaker(std::move(wake)); }
-  ~ScopedUiWaker() { SetUiWaker(nullptr); }
-};
-
-// A UI loop on its own thread: runs queued calls whenever woken, until destroyed.
-class FakeUiLoop {
- public:
-  FakeUiLoop() {
-    std::promise<void> ready;
-    thread_ = std::thread([this, &ready] {
-      SetUiWaker([this] { Wake(); });
-      id_ = std::this_thread::get_id();
-      ready.set_value();
-      std::unique_lock lock(mutex_);
-      while (!quit_) {
-        woken_cv_.wait(lock, [&] { return woken_ || quit_; });
-        woken_ = false;
-        lock.unlock();
-        DrainUiCalls();
-        lock.lock();
-      }
-    });
-    ready.get_future().wait();
-  }
-  ~FakeUiLoop() {
-    {
+  UiThread() {
+    SetUiWaker([this] {
       std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    woken_cv_.notify_all();
-    thread_.join();
-    SetUiWaker(nullptr);
+      woken_ = true;
+      woken_cv_.notify_all();
+    });
   }
-  std::thread::id id() const { return id_; }
+  ~UiThread() { SetUiWaker(nullptr); }
+  // One turn of the loop: waits to be woken, then runs what is queued. False on time-out.
+  bool RunWhenWoken() {
+    std::unique_lock lock(mutex_);
+    if (!woken_cv_.wait_for(lock, 20s, [&] { return woken_; })) return false;
+    woken_ = false;
+    lock.unlock();
+    DrainUiCalls();
+    return true;
+  }
+  bool woken() {
+    std::lock_guard lock(mutex_);
+    return woken_;
+  }
+  const std::thread::id id = std::this_thread::get_id();
 
  private:
-  void Wake() {
-    std::lock_guard lock(mutex_);
-    woken_ = true;
-    woken_cv_.notify_all();
-  }
   std::mutex mutex_;
   std::condition_variable woken_cv_;
   bool woken_ = false;
-  bool quit_ = false;
-  std::thread::id id_;
-  std::thread thread_;
 };
 
-TEST(UiCalls, WithoutWakerRunInline) {
+// Without a UI thread, or on it, a call runs at once on the calling thread.
+TEST(UiCalls, WithoutWakerOrOnTheUiThreadRunInline) {
   SetUiWaker(nullptr);
   std::thread::id ran_on;
   RunOnUiThread([&] { ran_on = std::this_thread::get_id(); });
   EXPECT_EQ(ran_on, std::this_thread::get_id());
-}
-
-TEST(UiCalls, OnTheUiThreadItselfRunInline) {
-  bool woken = false;
-  const ScopedUiWaker waker([&] { woken = true; });
+  UiThread ui;
   bool ran = false;
   RunOnUiThread([&] { ran = true; });
   EXPECT_TRUE(ran);
-  EXPECT_FALSE(woken);
+  EXPECT_FALSE(ui.woken());
 }
 
-TEST(UiCalls, RunOnTheUiThreadAndWaitForIt) {
-  FakeUiLoop ui;
+TEST(UiCalls, RunOnTheUiThreadAndWaitForItAndPassExceptionsBack) {
+  UiThread ui;
   std::vector<std::thread::id> ran_on;
+  bool finished = false;  // set by the worker's last call, on the UI thread
   std::thread worker([&] {
     for (int i = 0; i < 100; ++i) {
       RunOnUiThread([&] { ran_on.push_back(std::this_thread::get_id()); });
       EXPECT_EQ(ran_on.size(), static_cast<size_t>(i + 1));  // done before the return
     }
+    EXPECT_THROW(RunOnUiThread([] { throw std::runtime_error("boom"); }), std::runtime_error);
+    RunOnUiThread([&] { finished = true; });
   });
+  while (!finished) ASSERT_TRUE(ui.RunWhenWoken()) << ran_on.size() << " calls ran";
   worker.join();
   ASSERT_EQ(ran_on.size(), 100u);
-  for (const std::thread::id id : ran_on) EXPECT_EQ(id, ui.id());
-}
-
-TEST(UiCalls, ExceptionReachesTheCaller) {
-  FakeUiLoop ui;
-  std::thread worker([&] {
-    EXPECT_THROW(RunOnUiThread([] { throw std::runtime_error("boom"); }), std::runtime_error);
-    int value = 0;
-    RunOnUiThread([&] { value = 7; });  // the queue still works afterwards
-    EXPECT_EQ(value, 7);
-  });
-  worker.join();
+  for (const std::thread::id id : ran_on) EXPECT_EQ(id, ui.id);
 }
 
 // The UI thread is busy (it never drains on its own) when it stops the pipe thread, which is
 // waiting inside a UI call: the stop runs the call, the reply and the report still go out.
 TEST(UiCalls, StopWhilePipeThreadWaitsInsideAUiCall) {
-  std::atomic<bool> woken{false};
-  const ScopedUiWaker waker([&] { woken = true; });
+  UiThread ui;
   PipeSession s;
-  const std::thread::id ui = std::this_thread::get_id();
   std::atomic<int> off_ui{0};
   s.handler.before_call = [&](const std::string&) {
-    RunOnUiThread([&] { off_ui += std::this_thread::get_id() != ui; });
+    RunOnUiThread([&] { off_ui += std::this_thread::get_id() != ui.id; });
   };
   ASSERT_TRUE(s.Connect());
   ASSERT_TRUE(s.controller.Send("ISHIDDEN;SHOW"));
-  ASSERT_TRUE(WaitUntil([&] { return woken.load(); }));  // the call is queued
+  ASSERT_TRUE(WaitUntil([&] { return ui.woken(); }));  // the call is queued
   s.pipe.Stop();
   EXPECT_TRUE(s.pipe.ended());
   bool closed = false;
@@ -138,20 +106,12 @@ TEST(UiCalls, StoppingUnderLoadNeverHangs) {
   TestController controller;
   for (int round = 0; round < 150; ++round) {
     SCOPED_TRACE(round);
-    std::mutex mutex;
-    std::condition_variable woken_cv;
-    bool woken = false;
-    const ScopedUiWaker waker([&] {
-      std::lock_guard lock(mutex);
-      woken = true;
-      woken_cv.notify_all();
-    });
-    const std::thread::id ui = std::this_thread::get_id();
+    UiThread ui;
     std::atomic<int> off_ui{0};
     FakeMainHandler handler;
     const ScopedMainHandler scoped(&handler);
     handler.before_call = [&](const std::string&) {
-      RunOnUiThread([&] { off_ui += std::this_thread::get_id() != ui; });
+      RunOnUiThread([&] { off_ui += std::this_thread::get_id() != ui.id; });
     };
     StopSignal stop;
     PipeThread pipe;
@@ -168,12 +128,7 @@ TEST(UiCalls, StoppingUnderLoadNeverHangs) {
     });
 
     // The UI loop: a few rounds of running calls, then the close.
-    for (int i = 0; i < round % 9; ++i) {
-      std::unique_lock lock(mutex);
-      if (!woken_cv.wait_for(lock, 10s, [&] { return woken; })) break;
-      woken = false;
-      lock.unlock();
-      DrainUiCalls();
+    for (int i = 0; i < round % 9 && ui.RunWhenWoken(); ++i) {
     }
     pipe.Stop();
     EXPECT_TRUE(pipe.ended());

@@ -45,14 +45,9 @@ TempDir::~TempDir() {
 }
 
 TestController::TestController(int backlog, std::string socket_name)
-    : path_(dir_.path() + "/" + socket_name) {
-  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_un addr = Address(path_);
-  if (listen_fd_ < 0 ||
-      bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(listen_fd_, backlog) != 0) {
+    : path_(dir_.path() + "/" + socket_name), listen_fd_(ListenAt(path_, backlog)) {
+  if (listen_fd_ < 0)
     throw std::runtime_error(std::string("cannot listen: ") + std::strerror(errno));
-  }
 }
 
 TestController::~TestController() {

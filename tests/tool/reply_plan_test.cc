@@ -13,29 +13,16 @@ TEST(ReplyPlan, WhichCommandsAnswer) {
     std::string piece;
     ReplyKind kind;
   };
+  // Which pieces the browser refuses is the command language's business (its unit tests); the
+  // plan follows it for one piece of each kind.
   const Case cases[] = {
       {"LOAD http://127.0.0.1/", ReplyKind::kNone},
-      {"LOAD", ReplyKind::kSyntaxError},
       {"load http://127.0.0.1/", ReplyKind::kSyntaxError},
-      {" SHOW", ReplyKind::kSyntaxError},
-      {"SHOW ", ReplyKind::kNone},
       {"", ReplyKind::kSyntaxError},
-      {"GEOMETRY 1 2 3 4", ReplyKind::kNone},
-      {"GEOMETRY 1 2 3", ReplyKind::kSyntaxError},
-      {"GEOMETRY 1 2 3 4 5", ReplyKind::kSyntaxError},
-      {"ISHIDDEN", ReplyKind::kIsHidden},
       {"ISHIDDEN extra", ReplyKind::kIsHidden},
       {"GETURL", ReplyKind::kGetUrl},
-      {"QUIT", ReplyKind::kFinalReport},
       {"QUIT now", ReplyKind::kFinalReport},
-      {"SET-ALLOWED-ORIGINS", ReplyKind::kNone},
       {"SET-HIDE-ON-CLOSE 1", ReplyKind::kNone},
-      {"RELOAD", ReplyKind::kNone},
-      {"CLEAR", ReplyKind::kNone},
-      {"SHOWTOPMOST", ReplyKind::kNone},
-      {"HIDE", ReplyKind::kNone},
-      {"MINIMIZE", ReplyKind::kNone},
-      {"NORESIZE", ReplyKind::kNone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("piece \"" + c.piece + "\"");
@@ -56,13 +43,6 @@ TEST(ReplyPlan, GetUrlIsFollowedByARefusedMarker) {
   EXPECT_EQ(plan.expected, kMarkerReply);
   // The marker must be something the browser refuses, or its reply never comes.
   EXPECT_EQ(PlanPiece(MarkerPiece(kNonce), kNonce).kind, ReplyKind::kSyntaxError);
-}
-
-TEST(ReplyPlan, SplitInputCutsLikeTheBrowser) {
-  EXPECT_EQ(SplitInput("SHOW;HIDE"), (std::vector<std::string>{"SHOW", "HIDE"}));
-  EXPECT_EQ(SplitInput("SHOW;"), (std::vector<std::string>{"SHOW"}));
-  EXPECT_EQ(SplitInput("SHOW;;HIDE"), (std::vector<std::string>{"SHOW", "", "HIDE"}));
-  EXPECT_EQ(SplitInput(""), (std::vector<std::string>{""}));
 }
 
 TEST(ReplyBuffer, BackToBackRepliesAreCutApart) {

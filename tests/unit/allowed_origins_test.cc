@@ -144,26 +144,6 @@ TEST(AllowedOrigins, EmptyListCoversNothingAndIsEmpty) {
   EXPECT_FALSE(origins.Matches("https://example.com/"));
 }
 
-TEST(AllowedOrigins, ListTextWithEmptyPiecesCoversEverything) {
-  for (const char* text : {"a||b", "|", "|a"}) {
-    AllowedOrigins origins;
-    origins.Replace(SplitAtBars(text));
-    EXPECT_TRUE(origins.Matches("https://example.com/")) << text;
-  }
-  AllowedOrigins origins;
-  origins.Replace(SplitAtBars("https://a.org|"));
-  EXPECT_FALSE(origins.Matches("https://b.org/"));
-}
-
-TEST(AllowedOrigins, ReplaceDropsTheOldList) {
-  AllowedOrigins origins;
-  origins.Replace({"https://a.org"});
-  EXPECT_TRUE(origins.Matches("https://a.org/"));
-  origins.Replace({"https://b.org"});
-  EXPECT_FALSE(origins.Matches("https://a.org/"));
-  EXPECT_TRUE(origins.Matches("https://b.org/"));
-}
-
 TEST(AllowedOrigins, InvalidPatternsNeverMatchAndNeverThrow) {
   for (const char* bad : {"https://exa(mple", "https://a)", "[", "https://a{2,1}", "\\",
                           "https://a{", "*", "https://(?<x)", "https://[b-a]"}) {

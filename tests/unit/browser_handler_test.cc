@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "policy/pages.h"
@@ -83,22 +84,19 @@ class FakeEngine : public host::Engine {
   int quits = 0;
 };
 
-class FakeDownload : public host::DownloadCallback {
- public:
-  void Continue(const std::string& name, bool show_dialog) override {
-    continued_with = name;
-    dialog = show_dialog;
-  }
-  std::string continued_with;
-  bool dialog = false;
-};
-
 class BrowserHandlerTest : public ::testing::Test {
  protected:
   std::shared_ptr<BrowserHandler> MakeHandler(bool is_main) {
-    PipeThreadControl pipe{[this] { log.push_back("pipe start"); },
-                           [this] { log.push_back("pipe stop"); }};
-    return std::make_shared<BrowserHandler>(engine, pipe, false, is_main);
+    // The pipe's start says how many browsers the list held by then.
+    auto handler = std::make_shared<std::weak_ptr<BrowserHandler>>();
+    PipeThreadControl pipe{
+        [this, handler] {
+          log.push_back("pipe start " + std::to_string(handler->lock()->browser_count()));
+        },
+        [this] { log.push_back("pipe stop"); }};
+    auto made = std::make_shared<BrowserHandler>(engine, pipe, false, is_main);
+    *handler = made;
+    return made;
   }
 
   Log log;
@@ -106,95 +104,64 @@ class BrowserHandlerTest : public ::testing::Test {
   std::shared_ptr<FakeBrowser> browser = std::make_shared<FakeBrowser>(&log);
 };
 
-TEST_F(BrowserHandlerTest, MainAfterCreatedSetsIconThenDefaultPageThenListThenPipe) {
-  auto handler = MakeHandler(true);
-  EXPECT_EQ(g_main_handler.load(), handler.get());
-  EXPECT_EQ(handler->browser_count(), 0u);
-  handler->OnAfterCreated(browser);
-  EXPECT_EQ(log, (Log{"icon", "load " + DefaultPageURL(), "pipe start"}));
-  EXPECT_EQ(handler->browser_count(), 1u);
-  Target target = handler->ResolveTarget();
-  EXPECT_TRUE(target.browser && target.window);
-}
-
-TEST_F(BrowserHandlerTest, PipeStartsOnlyAfterTheBrowserIsInTheList) {
-  std::shared_ptr<BrowserHandler> handler;
-  size_t count_at_start = 99;
-  PipeThreadControl pipe{[&] { count_at_start = handler->browser_count(); }, nullptr};
-  handler = std::make_shared<BrowserHandler>(engine, pipe, false, true);
-  handler->OnAfterCreated(browser);
-  EXPECT_EQ(count_at_start, 1u);
-}
-
-TEST_F(BrowserHandlerTest, PopupAfterCreatedOnlySetsIcon) {
-  auto handler = MakeHandler(false);
-  EXPECT_NE(g_main_handler.load(), handler.get());
-  handler->OnAfterCreated(browser);
-  EXPECT_EQ(log, (Log{"icon"}));
-  EXPECT_EQ(handler->browser_count(), 0u);
-  EXPECT_FALSE(handler->ResolveTarget().browser);
-}
-
-TEST_F(BrowserHandlerTest, MainHandlerClearsGlobalWhenDestroyed) {
-  auto handler = MakeHandler(true);
-  ASSERT_EQ(g_main_handler.load(), handler.get());
-  handler.reset();
-  EXPECT_EQ(g_main_handler.load(), nullptr);
-}
-
-TEST_F(BrowserHandlerTest, DoCloseWithHideOnCloseLoadsDefaultPageHidesAndCancels) {
-  auto handler = MakeHandler(true);
-  handler->OnAfterCreated(browser);
-  log.clear();
-  handler->hide_on_close_ = true;
-  EXPECT_TRUE(handler->DoClose(*browser));
-  EXPECT_EQ(log, (Log{"load " + DefaultPageURL(), "hide"}));
-  EXPECT_EQ(handler->browser_count(), 1u);
-}
-
-TEST_F(BrowserHandlerTest, DoCloseWithoutHideOnCloseStopsPipeAndProceeds) {
-  auto handler = MakeHandler(true);
-  handler->OnAfterCreated(browser);
-  log.clear();
-  EXPECT_FALSE(handler->DoClose(*browser));
-  EXPECT_EQ(log, (Log{"pipe stop"}));
-  // The list still holds the browser until OnBeforeClose: the pipe thread's final report
-  // needed it.
-  EXPECT_EQ(handler->browser_count(), 1u);
-}
-
-TEST_F(BrowserHandlerTest, PopupCloseProceedsWhateverHideOnCloseSays) {
-  for (bool hide : {false, true}) {
+// The main browser gets the icon, then the default page, then joins the list, then the pipe
+// starts; a popup only gets the icon.
+TEST_F(BrowserHandlerTest, AfterCreatedTheMainBrowserIsListedBeforeThePipeStarts) {
+  for (const bool is_main : {true, false}) {
+    SCOPED_TRACE(is_main ? "main" : "popup");
     log.clear();
-    auto handler = MakeHandler(false);
-    handler->hide_on_close_ = hide;
-    EXPECT_FALSE(handler->DoClose(*browser));
-    EXPECT_TRUE(log.empty()) << "hide=" << hide;
+    auto handler = MakeHandler(is_main);
+    EXPECT_EQ(g_main_handler.load() == handler.get(), is_main);
+    handler->OnAfterCreated(browser);
+    EXPECT_EQ(log,
+              (is_main ? Log{"icon", "load " + DefaultPageURL(), "pipe start 1"} : Log{"icon"}));
+    EXPECT_EQ(handler->browser_count(), is_main ? 1u : 0u);
+    Target target = handler->ResolveTarget();
+    EXPECT_EQ(target.browser && target.window, is_main);
+    handler.reset();
+    EXPECT_EQ(g_main_handler.load(), nullptr);
   }
 }
 
-TEST_F(BrowserHandlerTest, OnBeforeCloseOfMainEndsLoop) {
-  auto handler = MakeHandler(true);
-  handler->OnAfterCreated(browser);
-  handler->OnBeforeClose(*browser);
-  EXPECT_EQ(handler->browser_count(), 0u);
-  EXPECT_EQ(engine.quits, 1);
+// The main window hides instead of closing when asked to, else stops the pipe (whose report
+// still needs the browser in the list until OnBeforeClose) and closes; a popup always closes.
+TEST_F(BrowserHandlerTest, DoCloseHidesOrStopsThePipeOrJustCloses) {
+  const struct {
+    bool is_main;
+    bool hide_on_close;
+    bool cancels;
+    Log log;
+  } cases[] = {
+      {true, true, true, {"load " + DefaultPageURL(), "hide"}},
+      {true, false, false, {"pipe stop"}},
+      {false, true, false, {}},
+      {false, false, false, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.is_main ? "main" : "popup") + (c.hide_on_close ? ", hide" : ""));
+    auto handler = MakeHandler(c.is_main);
+    handler->OnAfterCreated(browser);
+    log.clear();
+    handler->hide_on_close_ = c.hide_on_close;
+    EXPECT_EQ(handler->DoClose(*browser), c.cancels);
+    EXPECT_EQ(log, c.log);
+    EXPECT_EQ(handler->browser_count(), c.is_main ? 1u : 0u);
+  }
 }
 
-TEST_F(BrowserHandlerTest, OnBeforeCloseOfUnknownBrowserKeepsLoop) {
-  auto handler = MakeHandler(true);
-  handler->OnAfterCreated(browser);
+// Only the main browser's end ends the loop; a browser it does not know, or a popup, does not.
+TEST_F(BrowserHandlerTest, OnBeforeCloseEndsTheLoopForTheMainBrowserOnly) {
   FakeBrowser other(&log);
-  handler->OnBeforeClose(other);
-  EXPECT_EQ(handler->browser_count(), 1u);
-  EXPECT_EQ(engine.quits, 0);
-}
-
-TEST_F(BrowserHandlerTest, OnBeforeCloseOfPopupDoesNothing) {
-  auto handler = MakeHandler(false);
-  handler->OnAfterCreated(browser);
-  handler->OnBeforeClose(*browser);
-  EXPECT_EQ(engine.quits, 0);
+  for (const auto& [is_main, closed, quits] :
+       {std::tuple{true, browser.get(), 1}, std::tuple{true, &other, 0},
+        std::tuple{false, browser.get(), 0}}) {
+    engine.quits = 0;
+    auto handler = MakeHandler(is_main);
+    handler->OnAfterCreated(browser);
+    handler->OnBeforeClose(*closed);
+    EXPECT_EQ(engine.quits, quits) << "main " << is_main << ", own browser " << (closed != &other);
+    EXPECT_EQ(handler->browser_count(), is_main && quits == 0 ? 1u : 0u);
+  }
 }
 
 TEST_F(BrowserHandlerTest, EveryPopupGetsAVisibleWindowAndItsOwnNonMainHandler) {
@@ -293,25 +260,12 @@ TEST_P(BeforeBrowseTest, DecisionActsOnTheFrameThatAsked) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, BeforeBrowseTest,
     ::testing::Values(
-        BrowseCase{"AllowedMain", true, "http://allowed.test/x", true, false, false, false},
+        BrowseCase{"AllowedSub", false, "http://allowed.test/f", true, false, false, false},
         BrowseCase{"RefusedMain", true, "http://other.test/", true, true, true, false},
         BrowseCase{"RefusedSub", false, "http://other.test/f", true, true, true, false},
-        BrowseCase{"AllowedSub", false, "http://allowed.test/f", true, false, false, false},
         BrowseCase{"NoListMain", true, "http://other.test/", false, false, false, false},
-        BrowseCase{"OwnSchemeMain", true, "tavrin:open?x=1", false, true, false, true},
-        BrowseCase{"OwnSchemeSubWithList", false, "tavrin:x", true, true, false, true},
-        BrowseCase{"LookalikeScheme", true, "tavrinx:x", false, false, false, false},
-        BrowseCase{"HtmlDataAlways", true, "data:text/html,hi", true, false, false, false},
-        BrowseCase{"AboutBlankRefused", true, "about:blank", true, true, true, false}),
+        BrowseCase{"OwnSchemeSubWithList", false, "tavrin:x", true, true, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(BrowserHandlerTest, PopupHandlerHasNoListButStillHandsOwnScheme) {
-  auto handler = MakeHandler(false);
-  FakeFrame frame(true);
-  EXPECT_FALSE(handler->OnBeforeBrowse(*browser, frame, "http://anything.test/", false));
-  EXPECT_TRUE(handler->OnBeforeBrowse(*browser, frame, "tavrin:go", false));
-  EXPECT_EQ(engine.opened, (std::vector<std::string>{"tavrin:go"}));
-}
 
 // A page navigating to the own scheme in a loop, from the main window and from a popup it
 // opened: every navigation is cancelled, and only a burst reaches the desktop.
@@ -436,14 +390,6 @@ TEST_F(BrowserHandlerTest, RendererGoneWithoutTheSwitchOnlyShowsTheErrorPage) {
   handler->OnRenderProcessTerminated(*browser, main, host::RendererEnd::kCrashed, 0, "u");
   EXPECT_EQ(main.loaded.size(), 1u);
   EXPECT_TRUE(engine.delayed.empty());
-}
-
-TEST_F(BrowserHandlerTest, DownloadContinuesWithSuggestedNameAndDialog) {
-  auto handler = MakeHandler(false);
-  FakeDownload download;
-  handler->OnBeforeDownload(*browser, "report.pdf", download);
-  EXPECT_EQ(download.continued_with, "report.pdf");
-  EXPECT_TRUE(download.dialog);
 }
 
 }  // namespace

@@ -67,17 +67,9 @@ INSTANTIATE_TEST_SUITE_P(
         BrowseCase{{"x("}, "https://allowed.org/", Action::kDeny}),
     [](const auto& info) { return test::CaseName(info.param.url, info.index); });
 
-TEST(BeforeBrowse, ListOfOneEmptyPatternAllowsEverything) {
-  AllowedOrigins origins;
-  origins.Replace({""});
-  EXPECT_EQ(DecideBeforeBrowse("https://any.org/", origins).action, Action::kAllow);
-}
-
-TEST(LoadError, AbortedLoadShowsNothing) {
+// An aborted load (-3) shows nothing; every other code the Load Error page.
+TEST(LoadError, EveryCodeButAbortedShowsTheLoadErrorPage) {
   EXPECT_FALSE(DecideLoadError("https://x/", "net::ERR_ABORTED", -3).has_value());
-}
-
-TEST(LoadError, EveryOtherCodeShowsTheLoadErrorPage) {
   for (int32_t code : {-105, -2, -4, 0, 1, 3, 404}) {
     const auto url = DecideLoadError("https://x/?a&b", "net::ERR_X", code);
     ASSERT_TRUE(url.has_value()) << code;

@@ -25,44 +25,11 @@ const std::string kErrorHead =
     "<body><h1>Failed to Load URL</h1><p>The URL <strong>";
 const std::string kErrorMiddle = "</strong> could not be loaded.</p><p>Error: ";
 
-// Reverses MakeDataURL's escaping and base64, so a data: URL can be read back.
-std::string DecodeDataUrlPayload(const std::string& url, const std::string& prefix) {
-  EXPECT_EQ(url.rfind(prefix, 0), 0u);
-  std::string b64;
-  for (size_t i = prefix.size(); i < url.size(); ++i) {
-    if (url[i] == '%') {
-      b64 += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      b64 += url[i];
-    }
-  }
-  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (char c : b64) {
-    if (c == '=') break;
-    const size_t v = alphabet.find(c);
-    EXPECT_NE(v, std::string::npos) << c;
-    acc = (acc << 6) | static_cast<uint32_t>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += static_cast<char>((acc >> bits) & 0xff);
-    }
-  }
-  return out;
-}
-
-TEST(DefaultPage, IsTheEightyNineBytePage) {
-  EXPECT_EQ(kDefaultPageHtml.size(), 89u);
+TEST(DefaultPage, IsTheEightyNineBytePageAsADataUrl) {
   EXPECT_EQ(kDefaultPageHtml,
             "<html><head><title>Tavrin WebBrowser</title></head><body bgcolor=\"#404040\">"
             "</body></html>");
-  const std::string url = DefaultPageURL();
-  EXPECT_EQ(url.rfind("data:text/html;base64,", 0), 0u);
-  EXPECT_EQ(DecodeDataUrlPayload(url, "data:text/html;base64,"), kDefaultPageHtml);
+  EXPECT_EQ(DefaultPageURL(), MakeDataURL(kDefaultPageHtml, "text/html"));
 }
 
 struct DataUrlCase {
@@ -88,19 +55,18 @@ INSTANTIATE_TEST_SUITE_P(
         DataUrlCase{"\xfb\xff", "text/html", "data:text/html;base64,%2B%2F8%3D"},
         DataUrlCase{"\xfb\xef\xbe", "text/plain", "data:text/plain;base64,%2B%2B%2B%2B"},
         DataUrlCase{"\xff\xff\xff", "text/html", "data:text/html;base64,%2F%2F%2F%2F"},
-        DataUrlCase{"Man", "x", "data:x;base64,TWFu"}),
+        DataUrlCase{"Man", "x", "data:x;base64,TWFu"},
+        // Bytes whose encoding is every base64 digit in order.
+        DataUrlCase{
+            std::string("\x00\x10\x83\x10\x51\x87\x20\x92\x8b\x30\xd3\x8f\x41\x14\x93\x51"
+                        "\x55\x97\x61\x96\x9b\x71\xd7\x9f\x82\x18\xa3\x92\x59\xa7\xa2\x9a"
+                        "\xab\xb2\xdb\xaf\xc3\x1c\xb3\xd3\x5d\xb7\xe3\x9e\xbb\xf3\xdf\xbf",
+                        48),
+            "x",
+            "data:x;base64,ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%2B%2F"}),
     [](const auto& info) {
       return test::CaseName(info.param.mime + " " + info.param.data, info.index);
     });
-
-TEST(MakeDataURL, RoundTripsEveryByte) {
-  std::string all;
-  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
-  for (size_t len = 0; len < all.size(); len += 37) {
-    const std::string data = all.substr(0, len);
-    EXPECT_EQ(DecodeDataUrlPayload(MakeDataURL(data, "text/html"), "data:text/html;base64,"), data);
-  }
-}
 
 TEST(EscapeHtml, EscapesTheFiveCharactersOnly) {
   EXPECT_EQ(EscapeHtml("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d&quot;e&#39;f");
@@ -109,8 +75,6 @@ TEST(EscapeHtml, EscapesTheFiveCharactersOnly) {
 }
 
 TEST(AccessDeniedPage, ComposesHeadUrlTail) {
-  EXPECT_EQ(kDeniedHead.size(), 310u);
-  EXPECT_EQ(kDeniedTail.size(), 70u);
   EXPECT_EQ(AccessDeniedPage("https://x.org/a"), kDeniedHead + "https://x.org/a" + kDeniedTail);
   EXPECT_EQ(AccessDeniedPage(""), kDeniedHead + kDeniedTail);
   // A hostile URL cannot break out of the markup.
@@ -148,13 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
       return test::CaseName(info.param.url + " " + info.param.text, info.index);
     });
-
-TEST(LoadErrorPage, FixedPiecesHaveTheirSizes) {
-  EXPECT_EQ(kErrorHead.size(), 310u);
-  EXPECT_EQ(kErrorMiddle.size(), 44u);
-  const std::string page = LoadErrorPage("", "", -1);
-  EXPECT_EQ(page.size(), 310u + 44u + 2u + 2u + 20u);
-}
 
 }  // namespace
 }  // namespace trb

@@ -43,15 +43,5 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"Utf8", "caf\xc3\xa9", "/t", {"/t/caf\xc3\xa9", "/t/CoreFxPipe_caf\xc3\xa9"}}),
     [](const testing::TestParamInfo<PathCase>& info) { return info.param.name; });
 
-TEST(SocketPath, ReadsTmpdirFromEnvironment) {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old != nullptr ? old : "";
-  setenv("TMPDIR", "/some/where", 1);
-  EXPECT_EQ(SocketPathCandidates("n"), (Strings{"/some/where/n", "/some/where/CoreFxPipe_n"}));
-  unsetenv("TMPDIR");
-  EXPECT_EQ(SocketPathCandidates("n"), (Strings{"/tmp/n", "/tmp/CoreFxPipe_n"}));
-  if (old != nullptr) setenv("TMPDIR", saved.c_str(), 1);
-}
-
 }  // namespace
 }  // namespace trb

@@ -17,14 +17,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// Checks that the pipe thread ended without touching the browser or the settings.
-void ExpectUntouched(PipeSession& s) {
-  EXPECT_TRUE(s.WaitEnded());
-  EXPECT_EQ(s.handler.resolve_count(), 0);
-  EXPECT_TRUE(s.handler.Calls().empty());
-  EXPECT_TRUE(s.handler.hide_on_close_);
-}
-
 // A pipe with a single instance, taken by a client of the test's own until Free.
 class BusyPipe {
  public:
@@ -91,20 +83,17 @@ TEST(NamedPipeConnection, DefaultNameIsTrbrowser) {
   CloseHandle(server);
 }
 
+// A name nobody serves; a full pipe path as the switch value, which is prefixed again.
 TEST(NamedPipeConnection, NoServerEndsQuietly) {
-  PipeSession s;
-  s.handler.hide_on_close_ = true;
-  s.pipe.Start(UniqueName("nobody"), s.stop);
-  ExpectUntouched(s);
-  s.pipe.Stop();  // finds the thread ended
-}
-
-TEST(NamedPipeConnection, FullPathAsSwitchValueIsPrefixedAgainAndNotFound) {
-  PipeSession s;
-  s.handler.hide_on_close_ = true;
-  s.pipe.Start(PipePath(s.controller.path()), s.stop);
-  ExpectUntouched(s);
-  EXPECT_FALSE(s.controller.Accept(std::chrono::milliseconds(200)));
+  for (const bool full_path : {false, true}) {
+    SCOPED_TRACE(full_path ? "full path" : "unserved name");
+    PipeSession s;
+    s.handler.hide_on_close_ = true;
+    s.pipe.Start(full_path ? PipePath(s.controller.path()) : UniqueName("nobody"), s.stop);
+    ExpectUntouched(s);
+    EXPECT_FALSE(s.controller.Accept(std::chrono::milliseconds(200)));
+    s.pipe.Stop();  // finds the thread ended
+  }
 }
 
 TEST(NamedPipeConnection, BusyPipeIsJoinedWhenAnInstanceFrees) {

@@ -33,18 +33,20 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{"dir\\x", R"(\\.\pipe\dir\x)"},
                     PathCase{"\xc3\xa9t\xc3\xa9", "\\\\.\\pipe\\\xc3\xa9t\xc3\xa9"}));
 
-// A connected transport and the server end it talks to.
+// A connected transport and the server end it talks to; `ok` when both ends are connected.
 struct Connected {
-  Connected() : transport(ConnectNamedPipe(PipePath(controller.path()), stop)) {}
+  Connected() : transport(ConnectNamedPipe(PipePath(controller.path()), stop)) {
+    ok = transport != nullptr && controller.Accept();
+  }
   TestController controller;
   StopSignal stop;
   std::unique_ptr<Transport> transport;
+  bool ok = false;
 };
 
 TEST(NamedPipeTransport, ReadsAtMost2047BytesAtATime) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   ASSERT_TRUE(c.controller.Send(std::string(3000, 'x')));
   char buffer[4096];
   ASSERT_EQ(c.transport->WaitReadable(), Transport::Wait::kData);
@@ -55,8 +57,7 @@ TEST(NamedPipeTransport, ReadsAtMost2047BytesAtATime) {
 
 TEST(NamedPipeTransport, ReadTakesWhatIsWaitingAcrossWrites) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   ASSERT_TRUE(c.controller.Send("SHOW"));
   ASSERT_TRUE(c.controller.Send("HIDE"));
   char buffer[2048];
@@ -68,8 +69,7 @@ TEST(NamedPipeTransport, ReadTakesWhatIsWaitingAcrossWrites) {
 
 TEST(NamedPipeTransport, StopWinsOverWaitingBytes) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   ASSERT_TRUE(c.controller.Send("SHOW;"));
   c.stop.Set();
   EXPECT_EQ(c.transport->WaitReadable(), Transport::Wait::kStop);
@@ -77,8 +77,7 @@ TEST(NamedPipeTransport, StopWinsOverWaitingBytes) {
 
 TEST(NamedPipeTransport, MoreArrivesWithinSeesWaitingAndLateBytes) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   EXPECT_FALSE(c.transport->MoreArrivesWithin(std::chrono::milliseconds(30)));
   ASSERT_TRUE(c.controller.Send("x"));
   EXPECT_TRUE(c.transport->MoreArrivesWithin(std::chrono::milliseconds(0)));
@@ -94,21 +93,18 @@ TEST(NamedPipeTransport, MoreArrivesWithinSeesWaitingAndLateBytes) {
 
 TEST(NamedPipeTransport, MoreArrivesWithinGivesWayToTheStopAndToAClosedPipe) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   c.stop.Set();
   EXPECT_FALSE(c.transport->MoreArrivesWithin(std::chrono::seconds(20)));
   Connected d;
-  ASSERT_TRUE(d.transport);
-  ASSERT_TRUE(d.controller.Accept());
+  ASSERT_TRUE(d.ok);
   d.controller.CloseConnection();
   EXPECT_FALSE(d.transport->MoreArrivesWithin(std::chrono::seconds(20)));
 }
 
 TEST(NamedPipeTransport, EachReplyArrivesWhole) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   // The last reply is more than the pipe's buffer holds: its write returns once the
   // controller has read enough of it.
   std::future<std::string> read =
@@ -121,8 +117,7 @@ TEST(NamedPipeTransport, EachReplyArrivesWhole) {
 
 TEST(NamedPipeTransport, ServerClosingIsSeenByTheNextWait) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   c.controller.CloseConnection();
   EXPECT_EQ(c.transport->WaitReadable(), Transport::Wait::kClosed);
   c.transport->Write("lost");  // ignored, no crash
@@ -130,8 +125,7 @@ TEST(NamedPipeTransport, ServerClosingIsSeenByTheNextWait) {
 
 TEST(NamedPipeTransport, ClosesItsHandleOnce) {
   Connected c;
-  ASSERT_TRUE(c.transport);
-  ASSERT_TRUE(c.controller.Accept());
+  ASSERT_TRUE(c.ok);
   c.transport.reset();
   bool closed = false;
   EXPECT_EQ(c.controller.ReadUntilClosed(&closed), "");
