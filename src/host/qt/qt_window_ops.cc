@@ -2,7 +2,6 @@
 // buttons are changed on the QWindow: changing them on the QWidget would recreate the native
 // window.
 #include <QIcon>
-#include <QWindow>
 
 #include <algorithm>
 #include <cstdint>

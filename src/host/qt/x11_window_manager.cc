@@ -39,13 +39,26 @@ xcb_atom_t Atom(xcb_connection_t* c, std::string_view name) {
   return reply != nullptr ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
 }
 
+// The atoms used here, interned once: the process has one X connection, and each window
+// command would otherwise cost a round trip per atom.
+struct Atoms {
+  xcb_atom_t supported, request_extents, frame_extents, state, above;
+};
+
+const Atoms& KnownAtoms(xcb_connection_t* c) {
+  static const Atoms atoms{Atom(c, "_NET_SUPPORTED"), Atom(c, "_NET_REQUEST_FRAME_EXTENTS"),
+                           Atom(c, "_NET_FRAME_EXTENTS"), Atom(c, "_NET_WM_STATE"),
+                           Atom(c, "_NET_WM_STATE_ABOVE")};
+  return atoms;
+}
+
 xcb_window_t Root(xcb_connection_t* c) {
   return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
 }
 
 // Whether the window manager lists `atom` in _NET_SUPPORTED.
 bool Supports(xcb_connection_t* c, xcb_atom_t atom) {
-  const xcb_atom_t supported = Atom(c, "_NET_SUPPORTED");
+  const xcb_atom_t supported = KnownAtoms(c).supported;
   Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
       c, xcb_get_property(c, 0, Root(c), supported, XCB_ATOM_ATOM, 0, 4096), nullptr));
   if (reply == nullptr || reply->format != 32) return false;
@@ -67,8 +80,8 @@ void WaitForWindowManager(std::uintptr_t window, int limit_ms) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return;
   const auto id = static_cast<xcb_window_t>(window);
-  const xcb_atom_t request = Atom(c, "_NET_REQUEST_FRAME_EXTENTS");
-  const xcb_atom_t extents = Atom(c, "_NET_FRAME_EXTENTS");
+  const xcb_atom_t request = KnownAtoms(c).request_extents;
+  const xcb_atom_t extents = KnownAtoms(c).frame_extents;
   if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) return;
 
   xcb_delete_property(c, id, extents);
@@ -126,8 +139,8 @@ void SetAbove(std::uintptr_t window, bool above, bool managed) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return;
   const auto id = static_cast<xcb_window_t>(window);
-  const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
-  const xcb_atom_t band = Atom(c, "_NET_WM_STATE_ABOVE");
+  const xcb_atom_t state = KnownAtoms(c).state;
+  const xcb_atom_t band = KnownAtoms(c).above;
   if (state == XCB_ATOM_NONE || band == XCB_ATOM_NONE) return;
   if (managed) {
     constexpr uint32_t kRemove = 0;
