@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+  build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libre2-dev libpcre2-dev
   qt6-base-dev libxcb1-dev qt6-webengine-dev libqt6webenginewidgets6 qt6-webengine-dev-tools
   xvfb xauth openbox xdotool wmctrl x11-utils imagemagick fonts-dejavu-core
