@@ -193,6 +193,7 @@ class PageServer:
                 pass
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.handle_error = lambda *args: None  # a browser that went away mid-reply
         self.port = self.httpd.server_address[1]
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
@@ -351,11 +352,11 @@ class Browser:
             data += self.read_exact(1)
         return data[7:-10].decode("utf-8")
 
-    def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL"):
+    def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL", interval=0.1):
         last = []
         try:
             return wait_for(lambda: last.append(self.geturl()) or predicate(last[-1]) and last[-1],
-                            timeout=timeout, interval=0.1, what=what)
+                            timeout=timeout, interval=interval, what=what)
         except AssertionError:
             raise AssertionError("timed out waiting for %s; last URL %r" % (what, last[-1:]))
 

@@ -260,7 +260,10 @@ class HelperDeath(Base):
         # gone, another site still gets a renderer; the zygote gone, none can start.
         self.kill(b, "zygote-unsandboxed")
         self.show(b, "/opener")
-        self.painted(b, "0000FF", wait_for(lambda: b.windows(title="Blue"), what="popup")[0])
+        popup = wait_for(lambda: b.windows(title="Blue"), what="popup")[0]
+        self.painted(b, "0000FF", popup)
+        b.wm_close_until(popup, lambda: not b.windows(title="Blue"), what="popup closed")
+        self.show(b, "/red")
         self.kill(b, "zygote")
         self.show(b, "/ok")
         self.painted(b)
