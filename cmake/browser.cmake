@@ -67,7 +67,7 @@ if(Python3_Interpreter_FOUND)
     add_test(NAME e2e_${module}
              COMMAND ${Python3_EXECUTABLE} -m unittest -v test_${module}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
-    set_tests_properties(e2e_${module} PROPERTIES LABELS e2e TIMEOUT 900
+    set_tests_properties(e2e_${module} PROPERTIES LABELS e2e TIMEOUT 900 COST 60
       ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;DISPLAY=")
   endforeach()
 endif()

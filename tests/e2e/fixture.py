@@ -2,20 +2,8 @@
 window manager, pages on 127.0.0.1, the real trbrowser on its controller and events sockets,
 its helper processes, and its windows through the X tools. Standard library only."""
 
-import base64
-import ctypes
-import http.server
-import json
-import os
-import re
-import shutil
-import signal
-import socket
-import subprocess
-import tempfile
-import threading
-import time
-import urllib.parse
+import base64, ctypes, http.server, json, os, re, shutil, signal, socket, subprocess, tempfile
+import threading, time, urllib.parse
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_TIMEOUT = 30.0
@@ -26,10 +14,8 @@ ENGINE_START_RACE = re.compile(
     r"^\[[\d:/.]+:ERROR:command_buffer_proxy_impl\.cc\(\d+\)\] ContextResult::kTransientFailure: "
     r"Failed to send GpuControl\.CreateCommandBuffer\.$")
 
-
 def browser_path():
     return os.environ.get("TRBROWSER_BIN") or os.path.join(REPO, "build", "trbrowser")
-
 
 def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
     deadline = time.monotonic() + timeout
@@ -39,10 +25,8 @@ def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"
         time.sleep(interval)
     return value
 
-
 def noise(stderr):
     return [line for line in stderr.splitlines() if not ENGINE_START_RACE.match(line)]
-
 
 def proc_status_field(pid, name):
     try:
@@ -50,7 +34,6 @@ def proc_status_field(pid, name):
             return next((l.split(":", 1)[1].strip() for l in f if l.startswith(name + ":")), None)
     except OSError:
         return None
-
 
 def proc_stat(pid):
     """(state, ppid, session id), or None once gone."""
@@ -61,7 +44,6 @@ def proc_stat(pid):
     except (OSError, IndexError):
         return None
 
-
 def descendants(root):
     stats = [(int(p), proc_stat(int(p))) for p in os.listdir("/proc") if p.isdigit()]
     found, todo = [], [root]
@@ -70,7 +52,6 @@ def descendants(root):
         kids = [p for p, st in stats if st and st[1] == parent and st[0] != "Z"]
         found, todo = found + kids, todo + kids
     return found
-
 
 def helper_kind(pid, browser_pid):
     """"renderer", "zygote", "zygote-unsandboxed", "utility:NAME", "gpu", "other"."""
@@ -87,15 +68,12 @@ def helper_kind(pid, browser_pid):
         return "renderer" if int(proc_status_field(pid, "Threads") or 1) > 1 else "zygote"
     return "utility:" + (sub or ["unknown"])[0] if kind == "utility" else kind
 
-
 def helpers(browser_pid, kind):
     return [p for p in descendants(browser_pid) if helper_kind(p, browser_pid) == kind]
-
 
 def become_subreaper():
     """Helpers orphaned by a dead browser come to this process, so a leftover is seen here."""
     ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
-
 
 def page_text(url):
     """The text of a generated (base64 data:) page; '' for any other URL."""
@@ -103,15 +81,12 @@ def page_text(url):
         return ""
     return base64.b64decode(urllib.parse.unquote(url[22:])).decode("utf-8", "replace")
 
-
 def html(title, body="", style="margin:0"):
     return "<html><head><title>%s</title></head><body style='%s'>%s</body></html>" % (
         title, style, body)
 
-
 def query(handler):
     return {k: v[0] for k, v in urllib.parse.parse_qs(handler.path.partition("?")[2]).items()}
-
 
 def read_lines(path):
     try:
@@ -119,7 +94,6 @@ def read_lines(path):
             return f.read().splitlines()
     except FileNotFoundError:
         return []
-
 
 def xdg_open_stub(directory):
     """(environment with a recording xdg-open first on PATH, record): a line per call,
@@ -130,7 +104,6 @@ def xdg_open_stub(directory):
         f.write("#!/bin/sh\nprintf '%%s\\t%%s\\n' \"$#\" \"$1\" >> '%s'\n" % record)
     os.chmod(stub, 0o755)
     return {"PATH": os.path.dirname(stub) + os.pathsep + os.environ["PATH"]}, record
-
 
 class Display:
     """A private Xvfb with openbox, or DISPLAY when it is set and not empty (ctest sets it
@@ -167,7 +140,6 @@ class Display:
         for proc in reversed(self.procs):
             proc.kill()
             proc.wait()
-
 
 class PageServer:
     """Loopback HTTP: `pages` maps a path to (status, headers, body) or to a function of the
@@ -207,12 +179,10 @@ class PageServer:
         self.httpd.shutdown()
         self.httpd.server_close()
 
-
 def closed_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
-
 
 class Reader(threading.Thread):
     """Reads a connection to its end in the background."""
@@ -232,7 +202,6 @@ class Reader(threading.Thread):
 
     def data(self):
         return b"".join(self.chunks)
-
 
 class Events:
     """The events socket, controller side; nobody reads it before read() (a stalled reader)."""
@@ -278,7 +247,6 @@ class Events:
                     raise AssertionError("no event %s; since the last one taken: %r"
                                          % (what or match, self.events[self.cursor:]))
                 self.changed.wait(deadline - time.monotonic())
-
 
 class Browser:
     """One trbrowser on a controller socket of ours (listen=False: nobody listens) and with

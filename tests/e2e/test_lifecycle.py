@@ -1,16 +1,7 @@
 """How the real browser starts and ends: its first window, without a display, a controller or
 an events reader, signals, another user's controller, the sandbox, and Wayland sessions."""
 
-import glob
-import os
-import pwd
-import re
-import shutil
-import signal
-import socket
-import subprocess
-import tempfile
-import unittest
+import glob, os, pwd, re, shutil, signal, socket, subprocess, tempfile, unittest
 
 from fixture import Browser, Display, PageServer, browser_path, descendants, helpers, html, noise
 from fixture import page_text, read_lines, wait_for
@@ -18,7 +9,6 @@ from fixture import proc_status_field as proc_field
 from test_navigation import ICON_SIZES, icon_sizes
 
 display = server = None
-
 
 def setUpModule():
     global display, server
@@ -30,15 +20,12 @@ def setUpModule():
                                      "title = (n++) + ' ' + pad; if (n < 4000) setTimeout(more, 0);"
                                      " else document.title = 'flood done'; } more();</script>"))
 
-
 def tearDownModule():
     server.stop()
     display.stop()
 
-
 def start(*args, **kwargs):
     return Browser(display, args, **kwargs)
-
 
 def software_gl(b):
     """Mesa's software OpenGL libraries in the browser once it has painted a page."""
@@ -47,13 +34,11 @@ def software_gl(b):
     with open("/proc/%d/maps" % b.proc.pid) as f:
         return sorted({l.split()[-1] for l in f if "swrast_dri" in l or "libLLVM" in l})
 
-
 def one_line_exit(test, env, args, word):
     r = subprocess.run([browser_path()] + args, env=env, capture_output=True, text=True,
                        timeout=60)
     test.assertEqual((r.returncode, len(r.stderr.strip().splitlines())), (1, 1), r.stderr)
     test.assertIn(word, r.stderr)
-
 
 class LifecycleTest(unittest.TestCase):
     def browser(self, *args, **kwargs):
@@ -182,7 +167,6 @@ class LifecycleTest(unittest.TestCase):
         self.assertEqual(proc.wait(30), 0)
         conn.close()
         listener.close()
-
 
 @unittest.skipUnless(shutil.which("weston") and shutil.which("Xwayland"), "needs weston, xwayland")
 class WaylandSessionTest(unittest.TestCase):

@@ -4,13 +4,7 @@ hand-offs, downloads and windows that follow. 127.0.0.1 is allowed and "localhos
 server) refused, so a refused fetch shows in the server's log. One browser per mode serves all
 its rows; TRBROWSER_ROWS=REGEX runs some rows only."""
 
-import os
-import re
-import shutil
-import tempfile
-import threading
-import unittest
-import urllib.parse
+import os, re, shutil, tempfile, threading, unittest, urllib.parse
 
 from fixture import Browser, Display, PageServer, closed_port, html, page_text, query, read_lines
 from fixture import wait_for, xdg_open_stub
@@ -23,7 +17,6 @@ SHELL = "tavrin:a;b$(touch$IFS@W/pwned)`touch$IFS@W/pwned`'q'&&|*?"  # all a she
 popup_may_load = threading.Event()  # holds a popup's page back while its first title shows
 display = server = work = None
 browsers = {}
-
 
 def setUpModule():
     global display, server, work
@@ -63,7 +56,6 @@ def setUpModule():
                                   'attachment; filename="%s.txt"' % query(h)["name"]}, b"saved\n")
     p["/loop"] = (302, {"Location": "/loop"}, "")
 
-
 def tearDownModule():
     popup_may_load.set()
     for b in browsers.values():
@@ -72,11 +64,9 @@ def tearDownModule():
     display.stop()
     shutil.rmtree(work, ignore_errors=True)
 
-
 def page(body, title=""):
     """A page of the request: %(q)s stands for its query, @R and @A for the two origins."""
     return lambda h: (200, {}, html(title, spell(body, None) % {"q": h.path.partition("?")[2]}))
-
 
 def spell(text, ctx):
     """@R and @A stand for the two origins, @P the port, @C the case, @W the work directory."""
@@ -84,7 +74,6 @@ def spell(text, ctx):
                          ("@P", str(server.port)), ("@C", ctx and ctx.case), ("@W", work)):
         text = text.replace(token, value or "")
     return text
-
 
 def browser(mode):
     """Started once: 'free' (popups as they come), 'restricted' (--restrict-popups) or
@@ -102,27 +91,22 @@ def browser(mode):
             b.wait_url(lambda u: u.endswith("/drag-source"), what="drag source")
     return browsers[mode]
 
-
 # -- What a row does, given the browser (its case in b.case, its URL before in b.before).
 
 def xdo(b, *args):
     b.x("xdotool", *args)
-
 
 def click(x, y, button=1, keys=(), wid=None):
     return lambda b: [xdo(b, "mousemove", "--window", wid or b.wid, x, y)] + [
         xdo(b, "keydown", k) for k in keys] + [xdo(b, "click", button)] + [
         xdo(b, "keyup", k) for k in reversed(keys)]
 
-
 def block(i, button=1, *keys):
     return click(260, 35 + 60 * i, button, keys)
-
 
 def keys(*combos):
     """Focus on the page, then the keys (Tab first reaches the refused link)."""
     return lambda b: click(800, 700)(b) and xdo(b, "key", *combos)
-
 
 def then_allowed_link(first):
     """`first`, then clicks on the allowed link until it is taken: then what came before has
@@ -137,7 +121,6 @@ def then_allowed_link(first):
                 pass
     return act
 
-
 def drag(link):
     """Drags link `link` of another program's window onto the main window, step by step."""
     def act(b):
@@ -148,11 +131,9 @@ def drag(link):
         xdo(b, "mousemove", "--window", b.wid, 600, 330, "mouseup", 1)
     return act
 
-
 def menus(b):
     return [l.split("context menu:", 1)[1].strip() for l in b.stderr().splitlines()
             if "context menu:" in l]
-
 
 def context_menu(i, *then):
     def act(b):
@@ -162,19 +143,15 @@ def context_menu(i, *then):
         xdo(b, "key", *(then or ["Escape"]))
     return act
 
-
 def send(text):
     return lambda b: b.send(spell(text, b))
-
 
 def load(text):
     return send("LOAD %s;" % text)
 
-
 def link(text):
     """The same text as the href of a link that a page clicks."""
     return lambda b: load("@A/go?to=" + urllib.parse.quote(spell(text, b), safe=""))(b)
-
 
 def back_button_after_the_list_changed(b):
     for text in ("SET-ALLOWED-ORIGINS;LOAD @R/refused-history?case=@C;", "LOAD @A/allowed?case=@C;"):
@@ -183,7 +160,6 @@ def back_button_after_the_list_changed(b):
     send("SET-ALLOWED-ORIGINS http://127\\.0\\.0\\.1:@P/;")(b)
     click(800, 700, 8)(b)
 
-
 def download(name, key, hide=False):
     def act(b):
         load("@A/file?name=" + name)(b) if not hide else send("HIDE;LOAD @A/file?name=%s;" % name)(b)
@@ -191,10 +167,8 @@ def download(name, key, hide=False):
         key and xdo(b, "windowactivate", "--sync", b.dialog, "key", key)
     return act
 
-
 def fetched(path, b):
     return server.requests.count("%s?case=%s" % (path, b.case))
-
 
 # -- What must follow: each takes the test and the browser.
 
@@ -209,7 +183,6 @@ def denied(target, before=0):
         t.assertEqual(b.windows(visible_only=True), [b.wid])
     return expect
 
-
 def shows(target, title=None):
     def expect(t, b):
         b.wait_url(lambda u: u == spell(target, b), what=target)
@@ -217,9 +190,7 @@ def shows(target, title=None):
         title and wait_for(lambda: b.windows(title=title), what="title " + title)
     return expect
 
-
 ALLOWED, REFUSED = shows("@A/allowed?case=@C"), denied("@R/refused?case=@C")
-
 
 def popup(title, path, fetched_too):
     """A window of its own shows `title`; `path` was fetched only if `fetched_too`."""
@@ -229,14 +200,12 @@ def popup(title, path, fetched_too):
         t.assertEqual(b.geturl(), b.before, "main window moved")
     return expect
 
-
 def refused_link_in_a_popup(t, b):
     wid = wait_for(lambda: b.windows(title="Popup Loaded", visible_only=True), what="popup")[0]
     t.assertEqual(fetched("/refused-frame", b), 0)
     click(100, 25, wid=wid)(b)
     wait_for(lambda: b.windows(title=DENIED, visible_only=True), what="denied in the popup")
     t.assertEqual(fetched("/refused-in-popup", b), 0)
-
 
 def window_open_popup(t, b):
     """Titled as a new window first, then by its page; icons; painted; closing it leaves the
@@ -250,26 +219,22 @@ def window_open_popup(t, b):
     b.wm_close_until(wid, lambda: not b.windows(title="Popup Page"), what="popup gone")
     t.assertFalse(b.ishidden())
 
-
 def menu(expected):
     def expect(t, b):
         t.assertEqual((menus(b)[-1], b.geturl()), (expected, b.before))
         wait_for(lambda: b.windows(visible_only=True) == [b.wid], what="menu closed")
     return expect
 
-
 def pasted_link_address(t, b):
     wait_for(lambda: "/report?case=%s&v=%s" % (b.case, urllib.parse.quote(spell(
         "@R/refused?case=@C", b), safe="")) in server.requests, what="pasted link address")
     t.assertEqual(fetched("/refused", b), 0)
-
 
 def only_the_click(t, b):
     ALLOWED(t, b)
     t.assertEqual(sorted(r.split("?")[0] for r in server.requests if r.endswith("case=" + b.case)),
                   ["/allowed", "/exits", "/frame"])
     t.assertFalse([r for r in server.requests if r.startswith("/refused-drop")])
-
 
 def handed_off(text, stays=True):
     """The desktop's opener got `text` as its one argument, no shell ran it, the controller
@@ -282,13 +247,11 @@ def handed_off(text, stays=True):
         t.assertFalse(not stays and [l for l in read_lines(work + "/opened") if "nope" in l])
     return expect
 
-
 def error_page(*texts, event=None):
     def expect(t, b):
         event and b.events.wait(event)
         b.wait_url(lambda u: all(spell(x, b) in page_text(u) for x in texts), what=texts)
     return expect
-
 
 def events(*wanted, then):
     def expect(t, b):
@@ -297,14 +260,12 @@ def events(*wanted, then):
         then(t, b)
     return expect
 
-
 def refused_frame_only(t, b):
     b.events.wait({"event": "denied", "url": server.url("/inner", "localhost"), "main": False})
     wait_for(lambda: b.pixel(b.wid, 600, 450) == "00FF00", what="host page painted")
     wait_for(lambda: b.pixel(b.wid, 200, 280) == "404040", what="Access Denied in the frame")
     t.assertEqual(b.geturl(), server.url("/frame-host"))
     t.assertNotIn("/inner", server.requests)
-
 
 def saved(*names):
     """The download directory holds just these files, each saved whole, and the page stays."""
@@ -315,7 +276,6 @@ def saved(*names):
         wait_for(lambda: b.dialog not in b.windows(visible_only=True), what="dialog closed")
         t.assertEqual((sorted(os.listdir(path)), b.geturl()), ([n + ".txt" for n in names], b.before))
     return expect
-
 
 def window(*steps, then=lambda t, b: None):
     """Window events from commands (str) and user actions (arguments, W for the window, asked
@@ -336,7 +296,6 @@ def window(*steps, then=lambda t, b: None):
         then(t, b)
     return expect
 
-
 def icon_sizes(b, wid):
     """The square sizes of the window's _NET_WM_ICON: a run of width, height, pixels."""
     v = [int(n) for n in re.findall(r"\d+", b.x("xprop", "-id", wid, "-len", "100000000", "-f",
@@ -345,7 +304,6 @@ def icon_sizes(b, wid):
     while len(v) > 2 and v[0] == v[1]:
         sizes, v = sizes + [v[0]], v[2 + v[0] * v[1]:]
     return sorted(sizes) if not v else "not a run of square images"
-
 
 X3 = "@A/titled?q=" + "x" * 3000
 ERR = "ERR_CONNECTION_REFUSED"
@@ -458,7 +416,6 @@ ROWS = [  # (name, browser, on the exits page, what is done, what must follow)
          then=lambda t, b: b.wait_url(lambda u: "<title>Tavrin WebBrowser<" in page_text(u)))),
 ]
 
-
 class NavigationTest(unittest.TestCase):
     def test_table(self):
         for name, mode, on_exits, act, expect in ROWS:
@@ -488,7 +445,6 @@ class NavigationTest(unittest.TestCase):
             for wid in set(b.windows(visible_only=True)) - {b.wid}:
                 b.wm_close_until(wid, lambda: wid not in b.windows(visible_only=True),
                                  what="extra window closed")
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -7,13 +7,7 @@ Sequences: the ones written out below, and seeded random ones (TRBROWSER_WINDOW_
 for seeds 1-5, "17-40" or "3,17"). A failure prints TRBROWSER_WINDOW_REPLAY='...' to run
 that one sequence again."""
 
-import os
-import random
-import re
-import socket
-import subprocess
-import time
-import unittest
+import os, random, re, socket, subprocess, time, unittest
 
 from fixture import GEOMETRY, Browser, Display, browser_path
 
@@ -21,23 +15,18 @@ STEP_TIMEOUT, RESEND_AFTER = 30.0, 2.0  # a dropped user action is asked for aga
 SCREEN_W, SCREEN_H = 1600, 1200
 display = None
 
-
 def setUpModule():
     global display
     display = Display().start()
 
-
 def tearDownModule():
     display.stop()
-
 
 def rect_text(rect):
     return "%d %d %d %d" % tuple(rect)
 
-
 def parse_rect(text):
     return tuple(int(v) for v in re.split(r"[ ,]", text))
-
 
 def read_window(b, first_wid):
     """What the X server and the browser say about the main window now."""
@@ -57,7 +46,6 @@ def read_window(b, first_wid):
             "fixed_size": tuple(map(int, low.groups())) if low and high and
             low.groups() == high.groups() else None,
             "rect": (y, x, y + n["Height"], x + n["Width"]), "ishidden": b.ishidden()}
-
 
 def differences(model, real):
     """What the real window does not do of what the model says."""
@@ -85,10 +73,8 @@ def differences(model, real):
         expect("page rectangle", restored, real["rect"])
     return diffs
 
-
 class Failure(AssertionError):
     pass
-
 
 class Run:
     """One sequence on one fresh browser, checked against the model after every step."""
@@ -227,12 +213,10 @@ class Run:
         if not want.fullmatch(re.sub(r"^(ISHIDDEN [01])*", "", data)) if report else data:
             self.fail("final report %r, model %r" % (data, self.model["restored"]))
 
-
 def random_rect(rng):
     w, h = rng.randint(320, 900), rng.randint(240, 700)
     left, top = rng.randint(0, SCREEN_W - 40 - w), rng.randint(0, SCREEN_H - 40 - h)
     return top, left, top + h, left + w
-
 
 def random_step(rng, run):
     """One step the model allows now: a command, a burst of commands, or a user action."""
@@ -265,12 +249,10 @@ def random_step(rng, run):
             break
     return step
 
-
 def last_steps(rng, run):
     """QUIT, the user closing the window, or the controller going."""
     ending = rng.choice(["QUIT", "controller-gone"] + ["user-close"] * ("close" in run.offers))
     return ["SET-HIDE-ON-CLOSE 0", ending] if ending == "user-close" else [ending]
-
 
 # The sequences that went wrong before, and the edges of each command.
 SCRIPTED = {
@@ -304,14 +286,12 @@ SCRIPTED = {
     "minimized_placed_and_shown": ["MINIMIZE", "MINIMIZE", "GEOMETRY 655 478 1160 998", "SHOW", "QUIT"],
 }
 
-
 def seeds():
     text = os.environ.get("TRBROWSER_WINDOW_SEEDS", "5")
     if "-" in text:
         first, last = map(int, text.split("-"))
         return range(first, last + 1)
     return range(1, int(text) + 1) if "," not in text else [int(v) for v in text.split(",")]
-
 
 class WindowModelTest(unittest.TestCase):
     def run_steps(self, label, steps=None, rng=None):
@@ -332,7 +312,6 @@ class WindowModelTest(unittest.TestCase):
         for seed in seeds():
             with self.subTest(seed=seed):
                 self.run_steps("seed %d" % seed, rng=random.Random(seed))
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -3,16 +3,7 @@ pages, the controller dying at any moment, bursts of window commands while the w
 helper processes dying, and a short soak. Every browser ends with exit 0 and leaves no helper
 process behind."""
 
-import os
-import random
-import re
-import select
-import signal
-import socket
-import sys
-import threading
-import time
-import unittest
+import os, random, re, select, signal, socket, sys, threading, time, unittest
 
 sys.path[:0] = [os.path.join(os.path.dirname(__file__), p) for p in ("../e2e", "../../bench")]
 from fixture import GEOMETRY, Browser, Display, PageServer, Reader, become_subreaper, html  # noqa
@@ -20,7 +11,6 @@ from fixture import page_text, proc_status_field, wait_for  # noqa: E402
 
 display = server = None
 RED = "background:#ff0000"
-
 
 def setUpModule():
     global display, server
@@ -39,11 +29,9 @@ def setUpModule():
     server.html("/opener", html("Opener", "<script>window.open('/blue')</script>", RED))
     server.html("/blue", html("Blue", "", "background:#0000ff"))
 
-
 def tearDownModule():
     server.stop()
     display.stop()
-
 
 class Base(unittest.TestCase):
     def start(self, *args, ready=True, **kwargs):
@@ -63,11 +51,9 @@ class Base(unittest.TestCase):
     def painted(self, b, colour="FF0000", wid=None):
         wait_for(lambda: b.pixel(wid or b.main_window(), 300, 300) == colour, what=colour)
 
-
 # Garbage: anything but ';' and the zero byte (which drops the rest of its read); each piece
 # starts with '#' so it never spells a command.
 GARBAGE = bytes(b for b in range(1, 256) if b != ord(";"))
-
 
 def flood(total, rng):
     """(command, the exact reply it must get) pairs."""
@@ -80,7 +66,6 @@ def flood(total, rng):
                    (b"show", b"ERROR Syntax Error: show"))  # wrong case: refused
         size += len(out[-1][0]) + 1
     return out
-
 
 def cuts(commands, body):
     """How many commands a read boundary cut into several syntax errors; raises where the
@@ -102,7 +87,6 @@ def cuts(commands, body):
             pos, rest = pos + k, rest[k:]
     assert pos == len(body), "replies left over: %r" % body[pos:pos + 60]
     return cut
-
 
 class ControllerInput(Base):
     def test_flood_is_answered_in_order_in_bounded_memory(self):
@@ -190,7 +174,6 @@ class ControllerInput(Base):
                     b.conn = None
                     self.ended_cleanly(b)
 
-
 class WindowBursts(Base):
     def test_bursts_while_the_window_closes(self):
         """Random window commands until the window manager closes the window or QUIT comes:
@@ -226,13 +209,12 @@ class WindowBursts(Base):
                 self.assertRegex(reader.data().decode(), r"^(ISHIDDEN [01])*GEOMETRY -?\d+ -?\d+ "
                                  r"-?\d+ -?\d+$")
 
-
 class HelperDeath(Base):
     def kill(self, b, kind, flowing=True):
         """Kills the helpers of a kind, while commands keep flowing and being answered."""
         pids = wait_for(lambda: b.helpers(kind), what="a " + kind)
-        for i in range(40 if flowing else 1):
-            if i == 10 or not flowing:
+        for i in range(20 if flowing else 1):
+            if i == 5 or not flowing:
                 for pid in pids:
                     os.kill(pid, signal.SIGKILL)
             if flowing:
@@ -295,13 +277,12 @@ class HelperDeath(Base):
             b.wait_url(lambda u: u == url, what="the page")
             self.kill(b, "renderer", flowing=False)
             b.wait_url(lambda u: "Failed to Load URL" in page_text(u), what="Load Error")
-        time.sleep(5)  # twice the reload delay: a reload would have come by now
+        time.sleep(4)  # twice the reload delay: a reload would have come by now
         self.assertIn("Failed to Load URL", page_text(b.geturl()))
         self.assertEqual((server.requests.count("/crashy") - crashy, server.requests.count("/ok")),
                          (2, ok))
         b.quit()
         self.ended_cleanly(b)
-
 
 class Soak(unittest.TestCase):
     def test_counts_stay_flat_once_warm(self):
@@ -309,14 +290,13 @@ class Soak(unittest.TestCase):
         go), helper processes and X windows do not grow once warm."""
         import soak
         lines = []
-        samples, _ = soak.run(display, steps=int(os.environ.get("TRBROWSER_SOAK_STEPS", "150")),
-                              sample_every=50, seed=7, warmup=50, idle=0, out=lines.append)
-        first, *rest = [s for step, s in samples if step >= 50]
+        samples, _ = soak.run(display, steps=int(os.environ.get("TRBROWSER_SOAK_STEPS", "100")),
+                              sample_every=25, seed=7, warmup=25, idle=0, out=lines.append)
+        first, *rest = [s for step, s in samples if step >= 25]
         for s in rest:
             self.assertLessEqual(s["fds"], first["fds"] + 6, lines)
             self.assertLessEqual((s["procs"], s["xwindows"]), (first["procs"], first["xwindows"]),
                                  lines)
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,12 +1,5 @@
 """trbrowserctl and the examples in docs/examples driving the real trbrowser under a display."""
-import json
-import os
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import unittest
+import json, os, shutil, signal, subprocess, sys, tempfile, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from fixture import GEOMETRY, REPO, Display, PageServer, browser_path, html  # noqa: E402
@@ -14,17 +7,14 @@ from fixture import GEOMETRY, REPO, Display, PageServer, browser_path, html  # n
 TOOL = os.environ.get("TRBROWSERCTL", os.path.join(REPO, "build", "trbrowserctl"))
 display = server = None
 
-
 def setUpModule():
     global display, server
     display, server = Display().start(), PageServer()
     server.html("/hello", html("Hello", "hello"))
 
-
 def tearDownModule():
     server.stop()
     display.stop()
-
 
 class ToolAgainstBrowser(unittest.TestCase):
     def run_tool(self, *args, stdin=None, popen=False):
@@ -90,7 +80,6 @@ class ToolAgainstBrowser(unittest.TestCase):
                 lines = r.stdout.splitlines()
                 self.assertEqual((lines[0], len(lines)), ("GETURL " + url, 2), r.stdout)
                 self.assertRegex(lines[1], GEOMETRY)
-
 
 if __name__ == "__main__":
     unittest.main()
