@@ -2,8 +2,8 @@
 window manager, pages on 127.0.0.1, the real trbrowser on its controller and events sockets,
 its helper processes, and its windows through the X tools. Standard library only."""
 
-import base64, ctypes, http.server, json, os, re, shutil, signal, socket, subprocess, tempfile
-import threading, time, urllib.parse
+import base64, ctypes, http.server, json, os, pathlib, re, shutil, signal, socket, subprocess
+import tempfile, threading, time, urllib.parse
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_TIMEOUT = 30.0
@@ -89,11 +89,7 @@ def query(handler):
     return {k: v[0] for k, v in urllib.parse.parse_qs(handler.path.partition("?")[2]).items()}
 
 def read_lines(path):
-    try:
-        with open(path) as f:
-            return f.read().splitlines()
-    except FileNotFoundError:
-        return []
+    return pathlib.Path(path).read_text().splitlines() if os.path.exists(path) else []
 
 def xdg_open_stub(directory):
     """(environment with a recording xdg-open first on PATH, record): a line per call,
@@ -151,7 +147,8 @@ class PageServer:
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_GET(self):  # noqa: N802
                 server.requests.append(self.path)
-                page = server.pages.get(self.path.split("?")[0], (404, {}, "<title>Not here</title>"))
+                page = server.pages.get(self.path.split("?")[0],
+                                        (404, {}, "<title>Not here</title>"))
                 status, headers, body = page(self) if callable(page) else page
                 body = body.encode() if isinstance(body, str) else body
                 self.send_response(status)
@@ -178,6 +175,12 @@ class PageServer:
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
+
+def unix_listener(path):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(path)
+    s.listen(1)
+    return s
 
 def closed_port():
     with socket.socket() as s:
@@ -208,9 +211,7 @@ class Events:
 
     def __init__(self, directory):
         self.path = os.path.join(directory, "events.sock")
-        self.listener = socket.socket(socket.AF_UNIX)
-        self.listener.bind(self.path)
-        self.listener.listen(1)
+        self.listener = unix_listener(self.path)
         self.conn, self.events, self.arrivals, self.cursor = None, [], [], 0
         self.ended, self.changed = False, threading.Condition()
 
@@ -253,31 +254,25 @@ class Browser:
     events=True an events socket; env adds to the display's (a None value removes)."""
 
     def __init__(self, display, extra_args=(), listen=True, env=None, events=False):
-        self.display, self.conn, self.listener = display, None, None
-        self.dir = tempfile.mkdtemp(prefix="trb-e2e-")
+        self.display, self.conn, self.dir = display, None, tempfile.mkdtemp(prefix="trb-e2e-")
         self.sock_path = os.path.join(self.dir, "ctl.sock")
         self.events = events and Events(self.dir)
-        if listen:
-            self.listener = socket.socket(socket.AF_UNIX)
-            self.listener.bind(self.sock_path)
-            self.listener.listen(1)
+        self.listener = listen and unix_listener(self.sock_path)
         args = [browser_path(), "--no-sandbox", "--named-pipe=" + self.sock_path]
         env = {k: v for k, v in dict(display.env(), **(env or {})).items() if v is not None}
         self.stderr_path = os.path.join(self.dir, "stderr")
+        args += ["--events-pipe=" + self.events.path] if events else []
         with open(self.stderr_path, "wb") as err:
-            self.proc = subprocess.Popen(
-                args + ["--events-pipe=" + self.events.path for _ in [1] if events] + list(extra_args),
-                env=env, stdout=subprocess.DEVNULL, stderr=err, start_new_session=True)
+            self.proc = subprocess.Popen(args + list(extra_args), env=env, stderr=err,
+                                         stdout=subprocess.DEVNULL, start_new_session=True)
 
     def accept(self, timeout=60):
-        try:
-            for side in [self.events] if self.events else []:
-                side.listener.settimeout(timeout)
+        for side in [self.events, self] if self.events else [self]:
+            side.listener.settimeout(timeout)
+            try:
                 side.conn = side.listener.accept()[0]
-            self.listener.settimeout(timeout)
-            self.conn = self.listener.accept()[0]
-        except socket.timeout:
-            raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
+            except socket.timeout:
+                raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
         self.conn.settimeout(DEFAULT_TIMEOUT)
         return self
 
@@ -336,7 +331,7 @@ class Browser:
         assert self.wait_exit() == 0, self.stderr()[-2000:]
 
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
-        return self.proc.wait(timeout=timeout)
+        return self.proc.wait(timeout)
 
     def stderr(self):
         with open(self.stderr_path, "rb") as f:
@@ -357,10 +352,9 @@ class Browser:
         if self.proc.poll() is None:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
-        for s in (self.conn, self.listener) + ((self.events.conn, self.events.listener)
-                                               if self.events else ()):
-            if s:
-                s.close()
+        for s in [self.conn, self.listener] + [self.events and self.events.conn,
+                                               self.events and self.events.listener]:
+            s and s.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def x(self, *args):

@@ -1,11 +1,11 @@
 """How the real browser starts and ends: its first window, without a display, a controller or
 an events reader, signals, another user's controller, the sandbox, and Wayland sessions."""
 
-import glob, os, pwd, re, shutil, signal, socket, subprocess, tempfile, unittest
+import glob, os, pwd, re, shutil, signal, subprocess, tempfile, unittest
 
 from fixture import Browser, Display, PageServer, browser_path, descendants, helpers, html, noise
 from fixture import page_text, read_lines, wait_for
-from fixture import proc_status_field as proc_field
+from fixture import proc_status_field as proc_field, unix_listener
 from test_navigation import ICON_SIZES, icon_sizes
 
 display = server = None
@@ -61,7 +61,7 @@ class LifecycleTest(unittest.TestCase):
         b.proc.send_signal(signal.SIGTERM)
         self.assertEqual(b.wait_exit(), 0)
         self.assertEqual(noise(b.stderr()), [])
-        if not gpu and glob.glob("/usr/lib/*/dri/swrast_dri.so"):  # a user's own graphics setting wins
+        if not gpu and glob.glob("/usr/lib/*/dri/swrast_dri.so"):  # the user's own setting wins
             other = self.browser(env={"QT_XCB_GL_INTEGRATION": "xcb_glx"}).ready()
             self.assertNotEqual(software_gl(other), [])
 
@@ -144,14 +144,13 @@ class LifecycleTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="trb-sandbox-")
         self.addCleanup(shutil.rmtree, work, True)
         os.chmod(work, 0o777)
-        listener = socket.socket(socket.AF_UNIX)
-        listener.bind(os.path.join(work, "ctl.sock"))
-        os.chmod(os.path.join(work, "ctl.sock"), 0o777)
-        listener.listen(1)
+        listener = unix_listener(work + "/ctl.sock")
+        os.chmod(work + "/ctl.sock", 0o777)
         env = dict(display.env(), HOME=work, XDG_RUNTIME_DIR=work, XDG_CACHE_HOME=work)
-        proc = subprocess.Popen(["runuser", "-u", "nobody", "--", "env"] + ["%s=%s" % kv for kv in
-                                env.items()] + [browser_path(), "--named-pipe=" + listener.getsockname()],
-                                stderr=subprocess.DEVNULL, start_new_session=True)
+        proc = subprocess.Popen(["runuser", "-u", "nobody", "--", "env"] + [
+            "%s=%s" % kv for kv in env.items()] + [browser_path(), "--named-pipe=" + work +
+                                                 "/ctl.sock"], stderr=subprocess.DEVNULL,
+                                start_new_session=True)
         self.addCleanup(lambda: proc.poll() is None and os.killpg(proc.pid, signal.SIGKILL))
         listener.settimeout(60)
         conn = listener.accept()[0]

@@ -25,7 +25,8 @@ def setUpModule():
     r, p = server.url("", "localhost"), server.pages
     for path in ("/refused", "/refused-popup", "/refused-in-popup", "/refused-frame",
                  "/refused-redirect", "/refused-history", "/refused-drop", "/allowed", "/titled"):
-        server.html(path, html({"/allowed": "Allowed", "/titled": "Titled Page"}.get(path, "Refused")))
+        server.html(path, html({"/allowed": "Allowed", "/titled": "Titled Page"}.get(path,
+                                                                                "Refused")))
     a = "<a href='%s/%s?%%(q)s' style='display:block;height:50px;background:#%s'>x</a>"
     p["/exits"] = lambda h: page("<style>a { display: block; height: 50px }</style>" + "".join(
         "<div style='position:absolute;left:10px;top:%dpx;width:500px;height:50px;background:#%s'>"
@@ -43,12 +44,12 @@ def setUpModule():
                        "/refused-frame?%(q)s'></iframe><script>onload = () => { document.title ="
                        " 'Popup Loaded' }</script>", "Popup")
     p["/to-refused"] = lambda h: (302, {"Location": r + "/refused-redirect?" + h.path[12:]}, "")
-    p["/go"] = lambda h: (200, {}, html("", "<a id=l href='%s'>go</a><script>l.click()</script>"
-                                        % query(h)["to"].replace("&", "&amp;").replace("'", "&#39;")))
+    p["/go"] = lambda h: (200, {}, html("", "<a id=l href='%s'>go</a><script>l.click()</script>" %
+                                        query(h)["to"].replace("&", "&amp;").replace("'", "&#39;")))
     server.html("/drag-source", html("", (a % (r, "refused-drop", "FFC0C0")) % {"q": ""} +
                                      (a % ("file://", "etc/hostname", "FFF")) % {"q": ""}))
     server.html("/frame-host", html("Frame Host", "<iframe src='%s/inner' style='border:0;width:"
-                                    "400px;height:300px'></iframe>" % r, "margin:0;background:#0f0"))
+                                    "400px;height:300px'></iframe>" % r, "background:#0f0"))
     server.html("/opener", html("Opener", "<script>window.open('/popup-page')</script>"))
     p["/popup-page"] = lambda h: popup_may_load.wait(120) and (
         200, {}, html("Popup Page", "popup", "background:#00f"))
@@ -154,7 +155,8 @@ def link(text):
     return lambda b: load("@A/go?to=" + urllib.parse.quote(spell(text, b), safe=""))(b)
 
 def back_button_after_the_list_changed(b):
-    for text in ("SET-ALLOWED-ORIGINS;LOAD @R/refused-history?case=@C;", "LOAD @A/allowed?case=@C;"):
+    for text in ("SET-ALLOWED-ORIGINS;LOAD @R/refused-history?case=@C;",
+                 "LOAD @A/allowed?case=@C;"):
         send(text)(b)
         b.wait_url(lambda u: u == spell(text, b).split()[-1][:-1], what=text)
     send("SET-ALLOWED-ORIGINS http://127\\.0\\.0\\.1:@P/;")(b)
@@ -162,8 +164,9 @@ def back_button_after_the_list_changed(b):
 
 def download(name, key, hide=False):
     def act(b):
-        load("@A/file?name=" + name)(b) if not hide else send("HIDE;LOAD @A/file?name=%s;" % name)(b)
-        b.dialog = wait_for(lambda: set(b.windows(visible_only=True)) - {b.wid}, what="dialog").pop()
+        send("HIDE;" * hide + "LOAD @A/file?name=%s;" % name)(b)
+        b.dialog = wait_for(lambda: set(b.windows(visible_only=True)) - {b.wid}, what="dialog")
+        b.dialog = b.dialog.pop()
         key and xdo(b, "windowactivate", "--sync", b.dialog, "key", key)
     return act
 
@@ -274,7 +277,8 @@ def saved(*names):
         wait_for(lambda: read_lines(os.path.join(path, names[-1] + ".txt")) == ["saved"],
                  what="file saved")
         wait_for(lambda: b.dialog not in b.windows(visible_only=True), what="dialog closed")
-        t.assertEqual((sorted(os.listdir(path)), b.geturl()), ([n + ".txt" for n in names], b.before))
+        t.assertEqual(sorted(os.listdir(path)), [n + ".txt" for n in names])
+        t.assertEqual(b.geturl(), b.before)
     return expect
 
 def window(*steps, then=lambda t, b: None):
@@ -307,118 +311,119 @@ def icon_sizes(b, wid):
 
 X3 = "@A/titled?q=" + "x" * 3000
 ERR = "ERR_CONNECTION_REFUSED"
-ROWS = [  # (name, browser, on the exits page, what is done, what must follow)
+FREE, ON_PAGE, RESTRICTED = ("free", False), ("free", True), ("restricted", True)
+ROWS = [  # (name, (browser, on the exits page), what is done, what must follow)
     # Link gestures: another tab or window means this page, under the list.
-    ("click refused link", "free", True, block(0), REFUSED),
-    ("middle-click refused link", "free", True, block(0, 2), REFUSED),
-    ("ctrl-click refused link", "free", True, block(0, 1, "ctrl"), REFUSED),
-    ("shift-click refused link", "free", True, block(0, 1, "shift"), REFUSED),
-    ("ctrl+shift-click refused link", "free", True, block(0, 1, "ctrl", "shift"), REFUSED),
-    ("shift+middle-click refused link", "free", True, block(0, 2, "shift"), REFUSED),
-    ("ctrl+Enter on refused link", "free", True, keys("Tab", "ctrl+Return"), REFUSED),
-    ("ctrl+shift+Enter on refused link", "free", True, keys("Tab", "ctrl+shift+Return"), REFUSED),
-    ("ctrl-click refused link in a frame", "free", True, block(5, 1, "ctrl"),
+    ("click refused link", ON_PAGE, block(0), REFUSED),
+    ("middle-click refused link", ON_PAGE, block(0, 2), REFUSED),
+    ("ctrl-click refused link", ON_PAGE, block(0, 1, "ctrl"), REFUSED),
+    ("shift-click refused link", ON_PAGE, block(0, 1, "shift"), REFUSED),
+    ("ctrl+shift-click refused link", ON_PAGE, block(0, 1, "ctrl", "shift"), REFUSED),
+    ("shift+middle-click refused link", ON_PAGE, block(0, 2, "shift"), REFUSED),
+    ("ctrl+Enter on refused link", ON_PAGE, keys("Tab", "ctrl+Return"), REFUSED),
+    ("ctrl+shift+Enter on refused link", ON_PAGE, keys("Tab", "ctrl+shift+Return"), REFUSED),
+    ("ctrl-click refused link in a frame", ON_PAGE, block(5, 1, "ctrl"),
      denied("@R/refused-frame?case=@C")),
-    ("ctrl+shift-click refused target=_blank link", "free", True, block(2, 1, "ctrl", "shift"),
+    ("ctrl+shift-click refused target=_blank link", ON_PAGE, block(2, 1, "ctrl", "shift"),
      denied("@R/refused-popup?case=@C")),
-    ("click allowed link", "free", True, block(1), ALLOWED),
-    ("middle-click allowed link", "free", True, block(1, 2), ALLOWED),
-    ("ctrl+shift-click allowed link", "free", True, block(1, 1, "ctrl", "shift"), ALLOWED),
+    ("click allowed link", ON_PAGE, block(1), ALLOWED),
+    ("middle-click allowed link", ON_PAGE, block(1, 2), ALLOWED),
+    ("ctrl+shift-click allowed link", ON_PAGE, block(1, 1, "ctrl", "shift"), ALLOWED),
     # Drops from another program, the engine's own shortcuts and buttons do nothing.
-    ("drop a refused link", "free", True, then_allowed_link(drag(0)), only_the_click),
-    ("drop a file", "free", True, then_allowed_link(drag(1)), only_the_click),
-    ("browser shortcuts", "free", True, then_allowed_link(keys(
+    ("drop a refused link", ON_PAGE, then_allowed_link(drag(0)), only_the_click),
+    ("drop a file", ON_PAGE, then_allowed_link(drag(1)), only_the_click),
+    ("browser shortcuts", ON_PAGE, then_allowed_link(keys(
         "F5", "ctrl+r", "alt+Left", "ctrl+s", "ctrl+p", "ctrl+u", "F12", "ctrl+shift+i", "ctrl+n",
         "ctrl+t")), only_the_click),
-    ("mouse back button to a now refused page", "free", False, back_button_after_the_list_changed,
+    ("mouse back button to a now refused page", FREE, back_button_after_the_list_changed,
      denied("@R/refused-history?case=@C", before=1)),
-    ("context menu on a link", "free", True, context_menu(0),
+    ("context menu on a link", ON_PAGE, context_menu(0),
      menu("back forward reload | copy-link-address")),
-    ("context menu in a text field", "free", True, context_menu(4),
+    ("context menu in a text field", ON_PAGE, context_menu(4),
      menu("undo redo | cut copy paste paste-and-match-style select-all")),
-    ("context menu on the page", "free", True, context_menu(None), menu("back forward reload")),
+    ("context menu on the page", ON_PAGE, context_menu(None), menu("back forward reload")),
     # The link's menu ends with "copy link address": Up picks the last item.
-    ("copy link address, paste in a field", "free", True, lambda b: [
+    ("copy link address, paste in a field", ON_PAGE, lambda b: [
         context_menu(0, "Up", "Return")(b), block(4)(b), xdo(b, "key", "ctrl+v")],
      pasted_link_address),
     # Popups: free by default, under the main list with --restrict-popups.
-    ("window.open popup", "free", False, load("@A/opener"), window_open_popup),
-    ("target=_blank to refused, free", "free", True, block(2),
+    ("window.open popup", FREE, load("@A/opener"), window_open_popup),
+    ("target=_blank to refused, free", ON_PAGE, block(2),
      popup("Refused", "/refused-popup", True)),
-    ("target=_blank to refused, restricted", "restricted", True, block(2),
+    ("target=_blank to refused, restricted", RESTRICTED, block(2),
      popup(DENIED, "/refused-popup", False)),
-    ("popup redirected to refused, restricted", "restricted", True, block(6),
+    ("popup redirected to refused, restricted", RESTRICTED, block(6),
      popup(DENIED, "/refused-redirect", False)),
-    ("refused frame and link in a restricted popup", "restricted", True, block(3),
+    ("refused frame and link in a restricted popup", RESTRICTED, block(3),
      refused_link_in_a_popup),
     # LOAD decides on the URL the engine loads, and a page's link with the same text agrees.
-    ("LOAD allowed, a lookahead in the list, a 3 kB URL", "free", False, send(
+    ("LOAD allowed, a lookahead in the list, a 3 kB URL", FREE, send(
         "SET-ALLOWED-ORIGINS http://(?!evil)127\\.0\\.0\\.1:@P/;LOAD %s;" % X3), events(
         {"event": "url", "url": X3}, {"event": "title", "title": "Titled Page"},
         {"event": "load", "url": X3}, then=shows(X3, "Titled Page"))),
-    ("LOAD without a scheme, allowed", "free", False, load("127.0.0.1:@P/allowed?case=@C"), ALLOWED),
-    ("LOAD without a scheme, refused", "free", False, load("localhost:@P/refused?case=@C"), REFUSED),
-    ("LOAD 127.1", "free", False, load("http://127.1:@P/allowed?case=@C"), ALLOWED),
-    ("link to 127.1", "free", False, link("http://127.1:@P/allowed?case=@C"), ALLOWED),
-    ("LOAD dot segments", "free", False, load("@A/x/../allowed?case=@C"), ALLOWED),
-    ("link with dot segments", "free", False, link("@A/x/../allowed?case=@C"), ALLOWED),
-    ("LOAD upper case refused", "free", False, load("HTTP://LOCALHOST:@P/refused?case=@C"), REFUSED),
-    ("link upper case refused", "free", False, link("HTTP://LOCALHOST:@P/refused?case=@C"), REFUSED),
-    ("LOAD redirected to refused", "free", False, load("@A/to-refused?case=@C"),
+    ("LOAD without a scheme, allowed", FREE, load("127.0.0.1:@P/allowed?case=@C"), ALLOWED),
+    ("LOAD without a scheme, refused", FREE, load("localhost:@P/refused?case=@C"), REFUSED),
+    ("LOAD 127.1", FREE, load("http://127.1:@P/allowed?case=@C"), ALLOWED),
+    ("link to 127.1", FREE, link("http://127.1:@P/allowed?case=@C"), ALLOWED),
+    ("LOAD dot segments", FREE, load("@A/x/../allowed?case=@C"), ALLOWED),
+    ("link with dot segments", FREE, link("@A/x/../allowed?case=@C"), ALLOWED),
+    ("LOAD upper case refused", FREE, load("HTTP://LOCALHOST:@P/refused?case=@C"), REFUSED),
+    ("link upper case refused", FREE, link("HTTP://LOCALHOST:@P/refused?case=@C"), REFUSED),
+    ("LOAD redirected to refused", FREE, load("@A/to-refused?case=@C"),
      denied("@R/refused-redirect?case=@C")),
-    ("link redirected to refused", "free", False, link("@A/to-refused?case=@C"),
+    ("link redirected to refused", FREE, link("@A/to-refused?case=@C"),
      denied("@R/refused-redirect?case=@C")),
-    ("LOAD a download of a refused origin", "free", False, load("@R/file?case=@C"),
+    ("LOAD a download of a refused origin", FREE, load("@R/file?case=@C"),
      denied("@R/file?case=@C")),
-    ("LOAD about:blank with a list", "free", False, load("about:blank"),
+    ("LOAD about:blank with a list", FREE, load("about:blank"),
      error_page("Access Denied", "about:blank")),
-    ("LOAD about:blank without a list", "free", False, send("SET-ALLOWED-ORIGINS;LOAD about:blank;"),
+    ("LOAD about:blank without a list", FREE, send("SET-ALLOWED-ORIGINS;LOAD about:blank;"),
      shows("about:blank")),
-    ("refused frame: Access Denied in the frame only", "free", False, load("@A/frame-host"),
+    ("refused frame: Access Denied in the frame only", FREE, load("@A/frame-host"),
      refused_frame_only),
-    ("HTTP 404 is a page", "free", False, load("@A/missing"), shows("@A/missing", "Not here")),
-    ("connection refused: Load Error page", "free", False,
+    ("HTTP 404 is a page", FREE, load("@A/missing"), shows("@A/missing", "Not here")),
+    ("connection refused: Load Error page", FREE,
      send("SET-ALLOWED-ORIGINS;LOAD http://127.0.0.1:%d/;" % closed_port()), error_page(
          "Failed to Load URL", "(-102)", ERR, event={"event": "load-error", "code": -102,
                                                      "text": "net::" + ERR, "main": True})),
-    ("endless redirect: Load Error page", "free", False, load("@A/loop"),
+    ("endless redirect: Load Error page", FREE, load("@A/loop"),
      error_page("Failed to Load URL", "(-310)")),
-    ("LOAD of no URL at all", "free", False, load("http://["),
+    ("LOAD of no URL at all", FREE, load("http://["),
      error_page("Failed to Load URL", "net::ERR_INVALID_URL (-300)")),
-    ("renderer crash: error page", "free", False, load("chrome://crash"), error_page(
+    ("renderer crash: error page", FREE, load("chrome://crash"), error_page(
         "renderer process crashed", event={"event": "renderer-gone", "status": "crashed"})),
     # The own scheme goes to the desktop as one argument, only the scheme lower-cased; the
     # engine percent-encodes { } " < > ` | in a link, the rest stays raw.
-    ("LOAD TAVRIN:", "free", False, load("TAVRIN:load-@C?a={B}"), handed_off("tavrin:load-@C?a={B}")),
-    ("link to TAVRIN:", "free", False, link("TAVRIN:link-@C"), handed_off("tavrin:link-@C")),
-    ("LOAD tavrin: with shell characters", "free", False, load(SHELL.replace(";", ",")),
+    ("LOAD TAVRIN:", FREE, load("TAVRIN:load-@C?a={B}"), handed_off("tavrin:load-@C?a={B}")),
+    ("link to TAVRIN:", FREE, link("TAVRIN:link-@C"), handed_off("tavrin:link-@C")),
+    ("LOAD tavrin: with shell characters", FREE, load(SHELL.replace(";", ",")),
      handed_off(SHELL.replace(";", ","))),
-    ("link to tavrin: with shell characters", "free", False, link(SHELL),
+    ("link to tavrin: with shell characters", FREE, link(SHELL),
      handed_off(SHELL.replace("`", "%60").replace("|", "%7C"))),
-    ("other schemes are not handed on", "free", False,
+    ("other schemes are not handed on", FREE,
      send("LOAD tavrinx:nope;LOAD mailto:nope@b.test;LOAD tavrin:yes-@C;"),
      handed_off("tavrin:yes-@C", stays=False)),
     # Downloads ask where to save, offering the server's name, and save nothing unless told.
-    ("download while hidden, accepted", "free", False, download("hidden", "Return", hide=True),
+    ("download while hidden, accepted", FREE, download("hidden", "Return", hide=True),
      saved("hidden")),
-    ("download while shown, accepted", "free", False, download("shown", "Return"),
+    ("download while shown, accepted", FREE, download("shown", "Return"),
      saved("hidden", "shown")),
-    ("download cancelled", "free", False, download("cancel", "Escape"), saved("hidden", "shown")),
+    ("download cancelled", FREE, download("cancel", "Escape"), saved("hidden", "shown")),
     # Window events and states (the first step is one no earlier row brings: no stale event).
-    ("window by commands", "free", False, lambda b: None, window(
+    ("window by commands", FREE, lambda b: None, window(
         ("MINIMIZE;", "minimized", False), ("SHOW;", "shown", False), ("HIDE;", "hidden", True),
         ("SHOWTOPMOST;", "shown", None), ("HIDE;", "hidden", True),
         ("SHOW;GEOMETRY 10 10 810 1010;", "shown", None), ("", "hidden", True))),
-    ("window by the user, hidden on close, back on the default page", "free", False,
+    ("window by the user, hidden on close, back on the default page", FREE,
      send("SET-HIDE-ON-CLOSE 1;"), window(
-         (["xdotool", "windowminimize", "W"], "minimized", False),
-         (["wmctrl", "-i", "-a", "W"], "shown", None), (["wmctrl", "-i", "-c", "W"], "hidden", True),
+         ("xdotool windowminimize W".split(), "minimized", False),
+         ("wmctrl -i -a W".split(), "shown", None), ("wmctrl -i -c W".split(), "hidden", True),
          then=lambda t, b: b.wait_url(lambda u: "<title>Tavrin WebBrowser<" in page_text(u)))),
 ]
 
 class NavigationTest(unittest.TestCase):
     def test_table(self):
-        for name, mode, on_exits, act, expect in ROWS:
+        for name, (mode, on_exits), act, expect in ROWS:
             if re.search(os.environ.get("TRBROWSER_ROWS", ""), name):
                 with self.subTest(name):
                     self.run_row(re.sub(r"[^a-z0-9]+", "-", name.lower()), browser(mode),

@@ -47,31 +47,24 @@ def read_window(b, first_wid):
             low.groups() == high.groups() else None,
             "rect": (y, x, y + n["Height"], x + n["Width"]), "ishidden": b.ishidden()}
 
-def differences(model, real):
+def differences(m, real):
     """What the real window does not do of what the model says."""
-    diffs = []
-
-    def expect(what, want, got):
-        if want != got:
-            diffs.append("%s: model %r, real %r" % (what, want, got))
-
-    visible, minimized = model["visible"] == "1", model["minimized"] == "1"
-    expect("ISHIDDEN", not visible, real["ishidden"])
-    expect("X window id", real["first_wid"], real["wid"])  # rules and scripts hold on to it
-    expect("managed (WM_STATE)", visible, real["wm_state"] in ("Normal", "Iconic"))
-    expect("on the screen", visible and not minimized, real["viewable"])
+    visible, minimized = m["visible"] == "1", m["minimized"] == "1"
+    r = None if m["restored"] == "unknown" else parse_rect(m["restored"])
+    checks = [("ISHIDDEN", not visible, real["ishidden"]),
+              ("X window id", real["first_wid"], real["wid"]),  # rules and scripts hold on to it
+              ("managed (WM_STATE)", visible, real["wm_state"] in ("Normal", "Iconic")),
+              ("on the screen", visible and not minimized, real["viewable"])]
     if visible:  # a withdrawn window's _NET_WM_STATE is forgotten by the manager
-        expect("_NET_WM_STATE_HIDDEN", minimized, real["net_hidden"])
-        expect("_NET_WM_STATE_ABOVE", model["topmost"] == "1", real["net_above"])
-        expect("_NET_WM_STATE_MAXIMIZED", model["maximized"] == "1", real["net_maximized"])
-    restored = None if model["restored"] == "unknown" else parse_rect(model["restored"])
-    if model["resizable"] == "1" or restored:
-        size = None if model["resizable"] == "1" else (restored[3] - restored[1],
-                                                       restored[2] - restored[0])
-        expect("size hints fixed", size, real["fixed_size"])
-    if visible and not minimized and model["maximized"] == "0" and restored:
-        expect("page rectangle", restored, real["rect"])
-    return diffs
+        checks += [("_NET_WM_STATE_HIDDEN", minimized, real["net_hidden"]),
+                   ("_NET_WM_STATE_ABOVE", m["topmost"] == "1", real["net_above"]),
+                   ("_NET_WM_STATE_MAXIMIZED", m["maximized"] == "1", real["net_maximized"])]
+    if m["resizable"] == "1" or r:
+        size = None if m["resizable"] == "1" else (r[3] - r[1], r[2] - r[0])
+        checks.append(("size hints fixed", size, real["fixed_size"]))
+    if visible and not minimized and m["maximized"] == "0" and r:
+        checks.append(("page rectangle", r, real["rect"]))
+    return ["%s: model %r, real %r" % c for c in checks if c[1] != c[2]]
 
 class Failure(AssertionError):
     pass
@@ -88,7 +81,7 @@ class Run:
             os.path.dirname(browser_path()), "window_oracle")
         self.oracle = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                        text=True, bufsize=1)
-        test.addCleanup(self.oracle.kill)
+        test.addCleanup(lambda: [self.oracle.kill(), self.oracle.communicate()])
         self.ask("ISHIDDEN")
 
     def fail(self, why):
@@ -143,15 +136,7 @@ class Run:
         before = self.model
         self.ask(step)
         if action == "close" and before["hide_on_close"] == "0":
-            deadline = time.monotonic() + STEP_TIMEOUT
-            while self.b.proc.poll() is None:
-                if time.monotonic() > deadline:
-                    self.fail("timed out waiting for the browser to close")
-                self.b.x("wmctrl", "-i", "-c", hexid)
-                try:
-                    self.b.proc.wait(timeout=RESEND_AFTER)
-                except subprocess.TimeoutExpired:
-                    pass
+            self.b.wm_close_until(int(hexid, 16), lambda: self.b.proc.poll() is not None, "exit")
             return self.finish(report=True)
         b = {"maximize": "add,maximized_vert,maximized_horz",
              "restore": "remove,maximized_vert,maximized_horz"}.get(action)
@@ -189,7 +174,7 @@ class Run:
     def settle(self, act=None):
         """Waits until the real window agrees with the model (doing `act` until then)."""
         m = self.model
-        if (m["restored"], m["visible"], m["minimized"], m["maximized"]) == ("unknown", "1", "0", "0"):
+        if (m["restored"], m["visible"], m["minimized"], m["maximized"]) == ("unknown", *"100"):
             # On the screen without a rectangle: the window manager's choice, told to the model.
             real = self.until(act, lambda r: r["viewable"] and not r["net_hidden"] and
                               self.stable(r), "the window manager's placement")
@@ -255,43 +240,33 @@ def last_steps(rng, run):
     return ["SET-HIDE-ON-CLOSE 0", ending] if ending == "user-close" else [ending]
 
 # The sequences that went wrong before, and the edges of each command.
-SCRIPTED = {
-    "geometry_minimize_then_the_user_moves_it": [
-        "GEOMETRY 100 100 500 600", "MINIMIZE", "user-restore", "user-move 150 120 550 620",
-        "user-resize 150 120 650 820", "QUIT"],
-    "geometry_and_minimize_in_one_write": [
-        "GEOMETRY 100 100 500 600 & MINIMIZE", "user-restore", "user-move 150 120 550 620",
-        "controller-gone"],
-    "topmost_hidden_shown_again_is_ordinary": [
-        "SHOWTOPMOST", "HIDE", "MINIMIZE", "SHOW", "SHOWTOPMOST", "SHOW", "QUIT"],
-    "noresize_keeps_the_controllers_placement": [
-        "SHOW", "NORESIZE", "GEOMETRY 100 200 700 1000", "SHOW", "MINIMIZE", "SHOW",
-        "GEOMETRY 100 200 700 1000", "SHOW", "QUIT"],
-    "noresize_of_a_minimized_maximized_window": [
-        "GEOMETRY 100 100 500 700", "SHOW", "user-maximize", "MINIMIZE", "NORESIZE",
-        "user-restore", "SHOW & MINIMIZE & SHOWTOPMOST", "QUIT"],
-    "hidden_while_maximized_minimizes_back_to_maximized": [
-        "GEOMETRY 100 100 500 700", "SHOW", "user-maximize", "HIDE", "MINIMIZE", "user-restore",
-        "QUIT"],
-    "placed_again_shown_and_minimized_in_one_write": [
-        "GEOMETRY 517 583 1144 1202", "SHOW", "GEOMETRY 583 877 1062 1469 & SHOW & MINIMIZE",
-        "QUIT"],
-    "maximized_minimized_closed_and_reported": [
-        "GEOMETRY 0 0 600 800", "SHOW", "user-maximize", "MINIMIZE", "user-restore",
-        "user-restore", "SET-HIDE-ON-CLOSE 1", "user-close", "SHOW", "SET-HIDE-ON-CLOSE 0",
-        "user-close"],
-    "minimized_placed_and_minimized_again": [
-        "SHOW", "MINIMIZE", "GEOMETRY 179 564 791 955", "MINIMIZE", "user-restore",
-        "controller-gone"],
-    "minimized_placed_and_shown": ["MINIMIZE", "MINIMIZE", "GEOMETRY 655 478 1160 998", "SHOW", "QUIT"],
-}
+SCRIPTED = {name: steps.split("; ") for name, steps in {
+    "geometry_minimize_then_the_user_moves_it": "GEOMETRY 100 100 500 600; MINIMIZE; "
+    "user-restore; user-move 150 120 550 620; user-resize 150 120 650 820; QUIT",
+    "geometry_and_minimize_in_one_write": "GEOMETRY 100 100 500 600 & MINIMIZE; user-restore; "
+    "user-move 150 120 550 620; controller-gone",
+    "topmost_hidden_shown_again_is_ordinary": "SHOWTOPMOST; HIDE; MINIMIZE; SHOW; SHOWTOPMOST; "
+    "SHOW; QUIT",
+    "noresize_keeps_the_controllers_placement": "SHOW; NORESIZE; GEOMETRY 100 200 700 1000; SHOW; "
+    "MINIMIZE; SHOW; GEOMETRY 100 200 700 1000; SHOW; QUIT",
+    "noresize_of_a_minimized_maximized_window": "GEOMETRY 100 100 500 700; SHOW; user-maximize; "
+    "MINIMIZE; NORESIZE; user-restore; SHOW & MINIMIZE & SHOWTOPMOST; QUIT",
+    "hidden_while_maximized_minimizes_back_to_maximized": "GEOMETRY 100 100 500 700; SHOW; "
+    "user-maximize; HIDE; MINIMIZE; user-restore; QUIT",
+    "placed_again_shown_and_minimized_in_one_write": "GEOMETRY 517 583 1144 1202; SHOW; "
+    "GEOMETRY 583 877 1062 1469 & SHOW & MINIMIZE; QUIT",
+    "maximized_minimized_closed_and_reported": "GEOMETRY 0 0 600 800; SHOW; user-maximize; "
+    "MINIMIZE; user-restore; user-restore; SET-HIDE-ON-CLOSE 1; user-close; SHOW; "
+    "SET-HIDE-ON-CLOSE 0; user-close",
+    "minimized_placed_and_minimized_again": "SHOW; MINIMIZE; GEOMETRY 179 564 791 955; MINIMIZE; "
+    "user-restore; controller-gone",
+    "minimized_placed_and_shown": "MINIMIZE; MINIMIZE; GEOMETRY 655 478 1160 998; SHOW; QUIT",
+}.items()}
 
 def seeds():
     text = os.environ.get("TRBROWSER_WINDOW_SEEDS", "5")
-    if "-" in text:
-        first, last = map(int, text.split("-"))
-        return range(first, last + 1)
-    return range(1, int(text) + 1) if "," not in text else [int(v) for v in text.split(",")]
+    first, _, last = ("1-" + text if text.isdigit() else text).partition("-")
+    return range(int(first), int(last) + 1) if last else [int(v) for v in text.split(",")]
 
 class WindowModelTest(unittest.TestCase):
     def run_steps(self, label, steps=None, rng=None):

@@ -190,7 +190,7 @@ class WindowBursts(Base):
                 def burst():
                     try:
                         while not stop.is_set():
-                            b.send("".join(rng.choice(words) + ";" for _ in range(rng.randint(1, 40))))
+                            b.send(";".join(rng.choices(words, k=rng.randint(1, 40))) + ";")
                             time.sleep(rng.random() * 0.01)
                     except OSError:
                         pass  # the browser has gone
