@@ -7,6 +7,7 @@ foreach(part "helpers:HelperDeath Soak" "input:ControllerInput WindowBursts")
   list(TRANSFORM words PREPEND test_stress.)
   add_test(NAME stress_${name} COMMAND ${Python3_EXECUTABLE} -m unittest -v ${words}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/stress)
-  set_tests_properties(stress_${name} PROPERTIES LABELS stress TIMEOUT 900 COST 90
+  set_tests_properties(stress_${name} PROPERTIES LABELS stress TIMEOUT 900 COST 70
     ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;DISPLAY=")
 endforeach()
+set_tests_properties(stress_input PROPERTIES COST 50)
