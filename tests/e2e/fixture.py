@@ -54,7 +54,9 @@ def descendants(root):
     return found
 
 def helper_kind(pid, browser_pid):
-    """"renderer", "zygote", "zygote-unsandboxed", "utility:NAME", "gpu", "other"."""
+    """"browser", "renderer", "zygote", "zygote-unsandboxed", "utility:NAME", "gpu", "other"."""
+    if pid == browser_pid:
+        return "browser"
     try:
         with open("/proc/%d/cmdline" % pid, "rb") as f:
             args = f.read().decode("utf-8", "replace").split("\0")
