@@ -61,7 +61,7 @@ target_link_libraries(quit_signals_tests PRIVATE Qt6::Core GTest::gtest_main)
 gtest_discover_tests(quit_signals_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # End-to-end: the real browser under Xvfb + openbox, driven over a real socket, against pages
-# on 127.0.0.1. With DISPLAY empty each entry starts a display of its own, so they run side by side.
+# on 127.0.0.1. With DISPLAY empty each entry starts a display of its own: they run side by side.
 if(Python3_Interpreter_FOUND)
   foreach(module navigation lifecycle window_model)
     add_test(NAME e2e_${module}
