@@ -195,10 +195,10 @@ class Reader(threading.Thread):
     def __init__(self, conn):
         super().__init__(daemon=True)
         self.conn, self.chunks, self.done = conn, [], threading.Event()
+        conn.settimeout(None)  # here, not in run(): a send of ours may be under way then
         self.start()
 
     def run(self):
-        self.conn.settimeout(None)
         try:
             self.chunks += iter(lambda: self.conn.recv(1 << 16), b"")
         except OSError:
