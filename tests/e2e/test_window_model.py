@@ -209,7 +209,8 @@ def random_step(rng, run):
     geometry = "GEOMETRY %s" % rect_text(random_rect(rng))
     choices = [(6, "SHOW"), (3, "SHOWTOPMOST"), (4, "HIDE"), (5, "MINIMIZE"), (5, geometry),
                (1, "NORESIZE"), (2, "SET-HIDE-ON-CLOSE %s" % rng.choice("01")),
-               (3, " & ".join(rng.choice(["SHOW", "SHOWTOPMOST", "HIDE", "MINIMIZE", geometry])
+               (3, " & ".join(rng.choice(["SHOW", "SHOWTOPMOST", "HIDE", "MINIMIZE", "GEOMETRY "
+                                          + rect_text(random_rect(rng))])
                               for _ in range(rng.randint(2, 3))))]
     if model["restored"] != "unknown":
         choices.append((1, "GEOMETRY " + rect_text(parse_rect(model["restored"]))))  # in place
