@@ -1,13 +1,13 @@
-# Fault, stress and security tests against the real browser under Xvfb + openbox (label
-# "stress"). They start many browsers one after the other, so they run alone. Counts and
-# the full-size variant: tests/stress/stress_support.py.
+# What only load finds, against the real browser under a display of each entry's own (label
+# "stress"): tests/stress/test_stress.py, two entries that run side by side.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-foreach(module test_controller_faults test_window_bursts test_flood test_hostile_input
-               test_security test_recovery test_soak)
-  add_test(NAME stress.${module}
-           COMMAND ${Python3_EXECUTABLE} -m unittest -v ${module}
+foreach(part "helpers:HelperDeath Soak" "input:ControllerInput WindowBursts")
+  string(REGEX MATCHALL "[^: ]+" words "${part}")
+  list(POP_FRONT words name)
+  list(TRANSFORM words PREPEND test_stress.)
+  add_test(NAME stress_${name} COMMAND ${Python3_EXECUTABLE} -m unittest -v ${words}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/stress)
-  set_tests_properties(stress.${module} PROPERTIES
-    LABELS stress RUN_SERIAL TRUE TIMEOUT 900
-    ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>")
+  set_tests_properties(stress_${name} PROPERTIES LABELS stress TIMEOUT 900 COST 70
+    ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;DISPLAY=")
 endforeach()
+set_tests_properties(stress_input PROPERTIES COST 50)

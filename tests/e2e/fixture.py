@@ -1,213 +1,161 @@
-"""Reusable end-to-end fixture: a display with a window manager, a controller socket, the
-real trbrowser, test pages on 127.0.0.1 and window inspection through the X tools.
+"""The one end-to-end fixture (tests/e2e, tests/stress, tests/tool, bench): a display with a
+window manager, pages on 127.0.0.1, the real trbrowser on its controller and events sockets,
+its helper processes, and its windows through the X tools. Standard library only."""
 
-Standard library only. The display: DISPLAY from the environment when set, otherwise a
-private Xvfb with openbox for the test run.
-"""
+import base64, ctypes, http.server, json, os, pathlib, re, shutil, signal, socket, subprocess
+import tempfile, threading, time, urllib.parse
 
-import base64
-import http.server
-import json
-import os
-import re
-import shutil
-import signal
-import socket
-import subprocess
-import tempfile
-import threading
-import time
-import urllib.parse
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
-
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_TIMEOUT = 30.0
-
+GEOMETRY = re.compile(r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+")
+# The engine's one harmless start-up line (QTBUG-82423: the renderer asks for its first GPU
+# command buffer while the in-process GPU thread is still starting, and asks again).
+ENGINE_START_RACE = re.compile(
+    r"^\[[\d:/.]+:ERROR:command_buffer_proxy_impl\.cc\(\d+\)\] ContextResult::kTransientFailure: "
+    r"Failed to send GpuControl\.CreateCommandBuffer\.$")
 
 def browser_path():
-    """The trbrowser executable: $TRBROWSER_BIN, else the usual build directories."""
-    env = os.environ.get("TRBROWSER_BIN")
-    if env:
-        return env
-    for build in ("build", "build-app"):
-        path = os.path.join(REPO, build, "trbrowser")
-        if os.path.exists(path):
-            return path
-    raise RuntimeError("trbrowser not found: build it or set TRBROWSER_BIN")
-
+    return os.environ.get("TRBROWSER_BIN") or os.path.join(REPO, "build", "trbrowser")
 
 def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
-    """Polls until predicate() returns a true value, which is returned."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
+    while not (value := predicate()):
         if time.monotonic() > deadline:
             raise AssertionError("timed out waiting for " + what)
         time.sleep(interval)
-
-
-def proc_status_field(pid, name):
-    """The value of one field of /proc/<pid>/status, or None (no such field or process)."""
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith(name + ":"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return None
-
-
-# The one line the engine may print on a good start: Chromium's renderer asks for its first GPU
-# command buffer while the engine's in-process GPU thread is still starting (Qt's bug
-# QTBUG-82423, seen on most starts with Mesa's software GL), is told to try again, and does.
-# Only turning GPU compositing off avoids it.
-ENGINE_START_RACE = re.compile(
-    r"^\[\d+:\d+:\d+/\d+\.\d+:ERROR:command_buffer_proxy_impl\.cc\(\d+\)\] "
-    r"ContextResult::kTransientFailure: Failed to send GpuControl\.CreateCommandBuffer\.$")
-
+    return value
 
 def noise(stderr):
-    """The lines of a browser's stderr that a quiet start must not have."""
     return [line for line in stderr.splitlines() if not ENGINE_START_RACE.match(line)]
 
+def proc_status_field(pid, name):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            return next((l.split(":", 1)[1].strip() for l in f if l.startswith(name + ":")), None)
+    except OSError:
+        return None
+
+def proc_stat(pid):
+    """(state, ppid, session id), or None once gone."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            rest = f.read().rsplit(")", 1)[1].split()
+        return rest[0], int(rest[1]), int(rest[3])
+    except (OSError, IndexError):
+        return None
+
+def descendants(root):
+    stats = [(int(p), proc_stat(int(p))) for p in os.listdir("/proc") if p.isdigit()]
+    found, todo = [], [root]
+    while todo:
+        parent = todo.pop()
+        kids = [p for p, st in stats if st and st[1] == parent and st[0] != "Z"]
+        found, todo = found + kids, todo + kids
+    return found
 
 def helper_kind(pid, browser_pid):
-    """What an engine process of the browser is: "browser", "renderer", "zygote" (the one
-    that forks renderers), "zygote-unsandboxed", "utility:NAME" (e.g. utility:AudioService),
-    "gpu", "other", or None once it is gone."""
+    """"browser", "renderer", "zygote", "zygote-unsandboxed", "utility:NAME", "gpu", "other"."""
     if pid == browser_pid:
         return "browser"
     try:
         with open("/proc/%d/cmdline" % pid, "rb") as f:
             args = f.read().decode("utf-8", "replace").split("\0")
-        with open("/proc/%d/stat" % pid) as f:
-            ppid = int(f.read().rsplit(")", 1)[1].split()[1])
-    except (OSError, IndexError, ValueError):
+    except OSError:
         return None
-    kinds = [a[len("--type="):] for a in args if a.startswith("--type=")]
-    if not kinds:
-        return "other"
-    if kinds[0] == "zygote":
-        if ppid == browser_pid:
-            return "zygote-unsandboxed" if "--no-zygote-sandbox" in args else "zygote"
-        # A renderer forked by a zygote keeps the zygote's command line. The zygote runs one
-        # thread, a renderer many (under the sandbox a zygote also sits below the browser's
-        # child, which reaps for it).
-        threads = proc_status_field(pid, "Threads")
-        return "renderer" if threads and int(threads) > 1 else "zygote"
-    if kinds[0] == "utility":
-        sub = [a.split("=", 1)[1] for a in args if a.startswith("--utility-sub-type=")]
-        return "utility:" + (sub[0].split(".")[-1] if sub else "unknown")
-    return kinds[0]
+    kind = next((a[7:] for a in args if a.startswith("--type=")), "other")
+    sub = [a.split(".")[-1] for a in args if a.startswith("--utility-sub-type=")]
+    if kind == "zygote" and (proc_stat(pid) or (0, 0))[1] == browser_pid:
+        return "zygote-unsandboxed" if "--no-zygote-sandbox" in args else "zygote"
+    if kind == "zygote":  # a renderer keeps its zygote's command line; a zygote has one thread
+        return "renderer" if int(proc_status_field(pid, "Threads") or 1) > 1 else "zygote"
+    return "utility:" + (sub or ["unknown"])[0] if kind == "utility" else kind
 
+def helpers(browser_pid, kind):
+    return [p for p in descendants(browser_pid) if helper_kind(p, browser_pid) == kind]
 
-def decode_data_url(url):
-    """The bytes a base64 data: URL carries."""
-    assert url.startswith("data:"), url
-    head, _, payload = url.partition(",")
-    assert head.endswith(";base64"), url
-    return base64.b64decode(urllib.parse.unquote(payload))
+def become_subreaper():
+    """Helpers orphaned by a dead browser come to this process, so a leftover is seen here."""
+    ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
 
+def page_text(url):
+    """The text of a generated (base64 data:) page; '' for any other URL."""
+    if not url.startswith("data:text/html;base64,"):
+        return ""
+    return base64.b64decode(urllib.parse.unquote(url[22:])).decode("utf-8", "replace")
 
-# ---------------------------------------------------------------------------------------------
-# Display
+def html(title, body="", style="margin:0"):
+    return "<html><head><title>%s</title></head><body style='%s'>%s</body></html>" % (
+        title, style, body)
 
+def query(handler):
+    return {k: v[0] for k, v in urllib.parse.parse_qs(handler.path.partition("?")[2]).items()}
+
+def read_lines(path):
+    return pathlib.Path(path).read_text().splitlines() if os.path.exists(path) else []
+
+def xdg_open_stub(directory):
+    """(environment with a recording xdg-open first on PATH, record): a line per call,
+    "argc<TAB>first argument"."""
+    os.makedirs(os.path.join(directory, "bin"), exist_ok=True)
+    stub, record = os.path.join(directory, "bin", "xdg-open"), os.path.join(directory, "opened")
+    with open(stub, "w") as f:
+        f.write("#!/bin/sh\nprintf '%%s\\t%%s\\n' \"$#\" \"$1\" >> '%s'\n" % record)
+    os.chmod(stub, 0o755)
+    return {"PATH": os.path.dirname(stub) + os.pathsep + os.environ["PATH"]}, record
 
 class Display:
-    """DISPLAY from the environment, or a private Xvfb + openbox."""
+    """A private Xvfb with openbox, or DISPLAY when it is set and not empty (ctest sets it
+    empty, so that entries run side by side)."""
 
     def __init__(self):
-        self.procs = []
-        self.name = os.environ.get("DISPLAY")
-        self.owned = not self.name
+        self.procs, self.name = [], os.environ.get("DISPLAY")
 
     def start(self):
-        if not self.owned:
+        if self.name:
             return self
-        for tool in ("Xvfb", "openbox"):
-            if shutil.which(tool) is None:
-                raise RuntimeError(tool + " is needed for the end-to-end tests")
-        # Xvfb picks a free display number itself and writes it to the pipe we hand it.
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1600x1200x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        read_fd, write_fd = os.pipe()  # Xvfb picks a free number and writes it here
+        self.procs.append(subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1600x1200x24", "-nolisten",
+             "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         os.close(write_fd)
-        self.procs.append(xvfb)
         with os.fdopen(read_fd) as f:
-            number = f.readline().strip()
-        if not number:
-            self.stop()
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number
-        # openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root window. Now
-        # and then it exits at start-up with status 1 and no message: a dead one is started
-        # again.
-        for attempt in range(5):
+            self.name = ":" + f.readline().strip()
+        for _ in range(5):  # openbox now and then exits at start-up without a word
             wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(),
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            up = wait_for(lambda: wm.poll() is not None or
-                          "window id" in self.xprop_root("_NET_SUPPORTING_WM_CHECK"),
-                          timeout=15, what="openbox")
-            if up and wm.poll() is None:
+            wait_for(lambda: wm.poll() is not None or "window id" in subprocess.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env(),
+                capture_output=True, text=True).stdout, what="openbox")
+            if wm.poll() is None:
                 self.procs.append(wm)
                 return self
-            wm.kill()
-            wm.wait()
-        self.stop()
         raise RuntimeError("openbox did not start")
 
     def env(self):
         return dict(os.environ, DISPLAY=self.name)
 
-    def xprop_root(self, prop):
-        r = subprocess.run(["xprop", "-root", prop], env=self.env(), capture_output=True,
-                           text=True)
-        return r.stdout
-
     def stop(self):
         for proc in reversed(self.procs):
-            proc.terminate()
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-        self.procs = []
-
-
-# ---------------------------------------------------------------------------------------------
-# Pages on 127.0.0.1
-
+            proc.kill()
+            proc.wait()
 
 class PageServer:
-    """A loopback HTTP server. `pages` maps a path to (status, headers, body) or to a callable
-    taking the handler and returning that tuple."""
+    """Loopback HTTP: `pages` maps a path to (status, headers, body) or to a function of the
+    request handler giving one; `requests` lists every path?query asked for."""
 
     def __init__(self):
-        self.pages = {}
-        self.requests = []
-        server = self
+        self.pages, self.requests, server = {}, [], self
 
         class Handler(http.server.BaseHTTPRequestHandler):
-            def do_GET(self):  # noqa: N802 (http.server's name)
-                path = self.path.split("?")[0]
+            def do_GET(self):  # noqa: N802
                 server.requests.append(self.path)
-                page = server.pages.get(path)
-                if callable(page):
-                    page = page(self)
-                if page is None:
-                    page = (404, {"Content-Type": "text/html"}, b"<title>Not here</title>")
-                status, headers, body = page
-                if isinstance(body, str):
-                    body = body.encode()
+                page = server.pages.get(self.path.split("?")[0],
+                                        (404, {}, "<title>Not here</title>"))
+                status, headers, body = page(self) if callable(page) else page
+                body = body.encode() if isinstance(body, str) else body
                 self.send_response(status)
-                for key, value in headers.items():
-                    self.send_header(key, value)
+                for item in dict({"Content-Type": "text/html"}, **headers).items():
+                    self.send_header(*item)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
@@ -216,56 +164,43 @@ class PageServer:
                 pass
 
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.handle_error = lambda *args: None  # a browser that went away mid-reply
         self.port = self.httpd.server_address[1]
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
     def url(self, path="/", host="127.0.0.1"):
         return "http://%s:%d%s" % (host, self.port, path)
 
     def html(self, path, body):
-        self.pages[path] = (200, {"Content-Type": "text/html; charset=utf-8"}, body)
-
-    def redirect(self, path, location):
-        self.pages[path] = (302, {"Location": location}, b"")
+        self.pages[path] = (200, {}, body)
 
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
 
+def unix_listener(path):
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(path)
+    s.listen(1)
+    return s
 
 def closed_port():
-    """A loopback port nobody listens on (connections are refused)."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-# ---------------------------------------------------------------------------------------------
-# The browser and its controller
-
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 class Reader(threading.Thread):
-    """Reads a connection to its end in the background, keeping everything it got."""
+    """Reads a connection to its end in the background."""
 
     def __init__(self, conn):
         super().__init__(daemon=True)
-        self.conn = conn
-        self.chunks = []
-        self.size = 0
-        self.done = threading.Event()
+        self.conn, self.chunks, self.done = conn, [], threading.Event()
+        conn.settimeout(None)  # here, not in run(): a send of ours may be under way then
+        self.start()
 
     def run(self):
-        self.conn.settimeout(None)
         try:
-            while True:
-                chunk = self.conn.recv(1 << 16)
-                if not chunk:
-                    break
-                self.chunks.append(chunk)
-                self.size += len(chunk)
+            self.chunks += iter(lambda: self.conn.recv(1 << 16), b"")
         except OSError:
             pass
         self.done.set()
@@ -273,55 +208,36 @@ class Reader(threading.Thread):
     def data(self):
         return b"".join(self.chunks)
 
-
 class Events:
-    """The browser's events socket, controller side: listens before the browser starts, then
-    collects the JSON events it writes, one per line, in a background reader (started by
-    read(); until then nobody reads, as with a controller that has stalled)."""
+    """The events socket, controller side; nobody reads it before read() (a stalled reader)."""
 
     def __init__(self, directory):
         self.path = os.path.join(directory, "events.sock")
-        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.listener.bind(self.path)
-        self.listener.listen(1)
-        self.conn = None
-        self.events = []  # every event so far, parsed
-        self.arrivals = []  # time.perf_counter() when each event had arrived
-        self.cursor = 0   # wait() looks at events from here on
-        self.ended = False
-        self.changed = threading.Condition()
-
-    def accept(self, timeout=60):
-        self.listener.settimeout(timeout)
-        self.conn, _ = self.listener.accept()
-        return self
+        self.listener = unix_listener(self.path)
+        self.conn, self.events, self.arrivals, self.cursor = None, [], [], 0
+        self.ended, self.changed = False, threading.Condition()
 
     def read(self):
         threading.Thread(target=self._run, daemon=True).start()
         return self
 
     def _run(self):
-        buf = b""
-        while True:
+        buf, chunk = b"", True
+        while chunk:
             try:
                 chunk = self.conn.recv(1 << 16)
             except OSError:
                 chunk = b""
-            now = time.perf_counter()
-            buf += chunk
-            *lines, buf = buf.split(b"\n")
+            *lines, buf = (buf + chunk).split(b"\n")
             with self.changed:
-                # Every line must be JSON: a line that is not fails the test that reads it.
-                self.events += [json.loads(line) for line in lines]
-                self.arrivals += [now] * len(lines)
+                self.events += [json.loads(line) for line in lines]  # each line is JSON
+                self.arrivals += [time.perf_counter()] * len(lines)
                 self.ended = not chunk
                 self.changed.notify_all()
-            if not chunk:
-                return
 
     def wait(self, match, timeout=DEFAULT_TIMEOUT, what=None):
-        """The first event from the cursor on for which match(event) holds (a dict matches
-        an event that has all its items); the cursor moves past it."""
+        """The first event from the cursor on with match's items (or match(e)); the cursor
+        moves past it."""
         test = match if callable(match) else lambda e: all(e.get(k) == v for k, v in match.items())
         deadline = time.monotonic() + timeout
         with self.changed:
@@ -330,245 +246,153 @@ class Events:
                     if test(self.events[i]):
                         self.cursor = i + 1
                         return self.events[i]
-                left = deadline - time.monotonic()
-                if left <= 0 or self.ended:
-                    raise AssertionError("no event %s; events since the last one taken: %r"
+                if deadline < time.monotonic() or self.ended:
+                    raise AssertionError("no event %s; since the last one taken: %r"
                                          % (what or match, self.events[self.cursor:]))
-                self.changed.wait(left)
-
-    def close(self):
-        for s in (self.conn, self.listener):
-            if s is not None:
-                s.close()
-
+                self.changed.wait(deadline - time.monotonic())
 
 class Browser:
-    """One trbrowser process with a controller socket it connects to, and with events=True
-    an events socket too (`self.events`)."""
+    """One trbrowser on a controller socket of ours (listen=False: nobody listens) and with
+    events=True an events socket; env adds to the display's (a None value removes)."""
 
-    def __init__(self, display, extra_args=(), listen=True, env=None, workdir=None,
-                 events=False):
-        self.display = display
-        self.dir = workdir or tempfile.mkdtemp(prefix="trb-e2e-")
+    def __init__(self, display, extra_args=(), listen=True, env=None, events=False):
+        self.display, self.conn, self.dir = display, None, tempfile.mkdtemp(prefix="trb-e2e-")
         self.sock_path = os.path.join(self.dir, "ctl.sock")
-        self.listener = None
-        self.conn = None
-        self.events = Events(self.dir) if events else None
-        if listen:
-            self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            self.listener.bind(self.sock_path)
-            self.listener.listen(1)
+        self.events = events and Events(self.dir)
+        self.listener = listen and unix_listener(self.sock_path)
         args = [browser_path(), "--no-sandbox", "--named-pipe=" + self.sock_path]
-        if self.events:
-            args.append("--events-pipe=" + self.events.path)
-        args += list(extra_args)
-        run_env = display.env()
-        run_env.update(env or {})
-        self.stderr_path = os.path.join(self.dir, "stderr.txt")
-        self.stderr_file = open(self.stderr_path, "wb")
-        self.proc = subprocess.Popen(args, env=run_env, stdout=subprocess.DEVNULL,
-                                     stderr=self.stderr_file, start_new_session=True)
-
-    # -- connection
+        env = {k: v for k, v in dict(display.env(), **(env or {})).items() if v is not None}
+        self.stderr_path = os.path.join(self.dir, "stderr")
+        args += ["--events-pipe=" + self.events.path] if events else []
+        with open(self.stderr_path, "wb") as err:
+            self.proc = subprocess.Popen(args + list(extra_args), env=env, stderr=err,
+                                         stdout=subprocess.DEVNULL, start_new_session=True)
 
     def accept(self, timeout=60):
-        try:
-            if self.events:
-                self.events.accept(timeout)
-            self.listener.settimeout(timeout)
-            self.conn, _ = self.listener.accept()
-        except socket.timeout:
-            raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
+        for side in [self.events, self] if self.events else [self]:
+            side.listener.settimeout(timeout)
+            try:
+                side.conn = side.listener.accept()[0]
+            except socket.timeout:
+                raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
         self.conn.settimeout(DEFAULT_TIMEOUT)
         return self
 
+    def ready(self):
+        """Connected and on the default page: commands act on the main browser from then."""
+        self.accept().wait_url(lambda u: u.startswith("data:text/html"), what="default page")
+        return self
+
     def send(self, text):
-        self.conn.sendall(text.encode())
+        self.conn.sendall(text.encode() if isinstance(text, str) else text)
 
     def read_exact(self, n, timeout=DEFAULT_TIMEOUT):
         self.conn.settimeout(timeout)
         data = b""
         while len(data) < n:
             chunk = self.conn.recv(n - len(data))
-            if not chunk:
-                raise AssertionError("connection closed after %r" % data)
+            assert chunk, "closed after %r" % data
             data += chunk
         return data
 
-    def read_prefix_then_until_idle(self, prefix, idle=0.3, timeout=DEFAULT_TIMEOUT):
-        """Reads a reply that starts with `prefix` and has no terminator: everything that
-        arrives until the sender has been quiet for `idle` seconds."""
-        data = self.read_exact(len(prefix), timeout)
-        assert data == prefix.encode(), data
-        self.conn.settimeout(idle)
-        try:
-            while True:
-                chunk = self.conn.recv(65536)
-                if not chunk:
-                    break
-                data += chunk
-        except socket.timeout:
-            pass
-        self.conn.settimeout(DEFAULT_TIMEOUT)
-        return data.decode("utf-8", "replace")
-
     def read_to_eof(self, timeout=DEFAULT_TIMEOUT):
         self.conn.settimeout(timeout)
-        data = b""
-        while True:
-            try:
-                chunk = self.conn.recv(65536)
-            except ConnectionResetError:
-                # The browser closed with commands of ours still unread: everything it wrote
-                # has been read by now, the reset only stands for the end.
-                return data
-            if not chunk:
-                return data
-            data += chunk
+        data = []
+        try:
+            data += iter(lambda: self.conn.recv(1 << 16), b"")
+        except ConnectionResetError:
+            pass  # closed with commands of ours unread: all it wrote has been read
+        return b"".join(data)
 
     def ishidden(self):
         self.send("ISHIDDEN;")
-        reply = self.read_exact(len("ISHIDDEN 0")).decode()
-        assert reply in ("ISHIDDEN 0", "ISHIDDEN 1"), reply
-        return reply == "ISHIDDEN 1"
+        reply = self.read_exact(10)
+        assert reply in (b"ISHIDDEN 0", b"ISHIDDEN 1"), reply
+        return reply == b"ISHIDDEN 1"
 
     def geturl(self):
-        """GETURL's reply. The URL has no terminator, so ISHIDDEN is sent behind it as a fence:
-        its fixed-size reply marks where the URL ends."""
-        self.send("GETURL;ISHIDDEN;")
-        data = self.read_exact(len("GETURL "))
-        assert data == b"GETURL ", data
-        while not (data.endswith(b"ISHIDDEN 0") or data.endswith(b"ISHIDDEN 1")):
+        self.send("GETURL;ISHIDDEN;")  # the URL has no terminator: ISHIDDEN's reply ends it
+        data = self.read_exact(7)
+        while not re.search(rb"^GETURL .*ISHIDDEN [01]$", data, re.S):
             data += self.read_exact(1)
-        return data[len("GETURL "):-len("ISHIDDEN 0")].decode("utf-8")
+        return data[7:-10].decode("utf-8")
 
     def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL", interval=0.1):
-        last = [None]
-
-        def check():
-            last[0] = self.geturl()
-            return predicate(last[0])
-
+        last = []
         try:
-            wait_for(check, timeout=timeout, interval=interval, what=what)
+            return wait_for(lambda: last.append(self.geturl()) or predicate(last[-1]) and last[-1],
+                            timeout=timeout, interval=interval, what=what)
         except AssertionError:
-            raise AssertionError("timed out waiting for %s; last URL %r" % (what, last[0]))
-        return last[0]
+            raise AssertionError("timed out waiting for %s; last URL %r" % (what, last[-1:]))
 
-    # -- process
+    def quit(self):
+        """QUIT: the final report is the last thing on the pipe; exit 0."""
+        self.send("QUIT;")
+        data = self.read_to_eof().decode()
+        assert GEOMETRY.fullmatch(re.sub(r"^(ISHIDDEN [01])*", "", data)), data
+        assert self.wait_exit() == 0, self.stderr()[-2000:]
 
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
-        return self.proc.wait(timeout=timeout)
+        return self.proc.wait(timeout)
 
     def stderr(self):
-        self.stderr_file.flush()
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
+    def helpers(self, kind):
+        return helpers(self.proc.pid, kind)
+
+    def left_behind(self):
+        """Live processes of the browser's own session; our orphaned zombies are reaped."""
+        stats = [(int(p), proc_stat(int(p))) for p in os.listdir("/proc") if p.isdigit()]
+        for p, st in stats:
+            if st == ("Z", os.getpid(), self.proc.pid):
+                os.waitpid(p, os.WNOHANG)
+        return [p for p, st in stats if st and st[0] != "Z" and st[2] == self.proc.pid]
+
     def close(self):
         if self.proc.poll() is None:
-            try:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            self.proc.wait(timeout=10)
-        for s in (self.conn, self.listener):
-            if s is not None:
-                s.close()
-        if self.events:
-            self.events.close()
-        self.stderr_file.close()
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+        for s in [self.conn, self.listener] + [self.events and self.events.conn,
+                                               self.events and self.events.listener]:
+            s and s.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    # -- windows
-
     def x(self, *args):
-        r = subprocess.run(list(args), env=self.display.env(), capture_output=True, text=True)
-        return r.stdout
+        return subprocess.run([str(a) for a in args], env=self.display.env(),
+                              capture_output=True, text=True).stdout
 
     def windows(self, title=None, visible_only=False):
-        """X window ids of this process's top-level windows (by _NET_WM_PID), optionally with
-        the given title."""
-        cmd = ["xdotool", "search"]
-        if visible_only:
-            cmd.append("--onlyvisible")
-        cmd += ["--pid", str(self.proc.pid)]
-        ids = [int(w) for w in self.x(*cmd).split()]
-        if title is not None:
-            ids = [w for w in ids if self.title(w) == title]
-        return ids
+        """This process's top-level X windows (by _NET_WM_PID), optionally of one title."""
+        ids = self.x("xdotool", "search", *["--onlyvisible"] * visible_only, "--pid", self.proc.pid)
+        return [int(w) for w in ids.split() if title is None or self.title(w) == title]
 
     def title(self, wid):
-        out = self.x("xprop", "-id", str(wid), "-notype", "_NET_WM_NAME")
-        if "=" not in out:
-            return None
-        value = out.split("=", 1)[1].strip()
-        if value.startswith('"') and value.endswith('"'):
-            value = value[1:-1].replace('\\"', '"').replace("\\\\", "\\")
-        return value
+        value = self.x("xprop", "-id", wid, "-notype", "_NET_WM_NAME").partition("=")[2].strip()
+        return value[1:-1].replace('\\"', '"').replace("\\\\", "\\") if value else None
 
     def main_window(self, timeout=DEFAULT_TIMEOUT):
-        """The main window: the one with WM_CLASS and a title."""
-        def find():
-            for wid in self.windows():
-                props = self.x("xprop", "-id", str(wid), "WM_CLASS", "_NET_WM_PID")
-                if "WM_CLASS" in props and "not found" not in props.split("\n")[0]:
-                    return wid
-            return None
-        return wait_for(find, timeout=timeout, what="main window")
-
-    def wm_state(self, wid):
-        return self.x("xprop", "-id", str(wid), "_NET_WM_STATE")
-
-    def size_hints(self, wid):
-        return self.x("xprop", "-id", str(wid), "WM_NORMAL_HINTS")
-
-    def wm_close(self, wid):
-        self.x("wmctrl", "-i", "-c", hex(wid))
+        """The window with WM_CLASS."""
+        return wait_for(lambda: next((w for w in self.windows() if "WM_CLASS(" in self.x(
+            "xprop", "-id", w, "WM_CLASS")), None), timeout=timeout, what="main window")
 
     def wm_close_until(self, window, done, what):
-        """Asks the window manager to close `window` (an id, or a function that looks it up
-        afresh for each request) until done() holds. The window manager drops a request for
-        a window it has not taken on yet, or that is briefly unmapped, so one request is not
-        enough on a loaded machine."""
-        deadline = time.monotonic() + 90
-        while True:
-            self.wm_close(window() if callable(window) else window)
-            settle = time.monotonic() + 2
-            while time.monotonic() < settle:
-                if done():
-                    return
-                time.sleep(0.05)
-            if time.monotonic() > deadline:
-                raise AssertionError("timed out waiting for " + what)
+        """Asks the window manager to close `window` (or window()) until done(): it drops a
+        request for a window it has not taken on yet."""
+        for _ in range(45):
+            self.x("wmctrl", "-i", "-c", hex(window() if callable(window) else window))
+            try:
+                return wait_for(done, timeout=2, what=what)
+            except AssertionError:
+                pass
+        raise AssertionError("timed out waiting for " + what)
 
     def pixel(self, wid, x, y):
-        """The colour at (x, y) of the window's contents, as RRGGBB."""
-        # Bounded: given a window that has gone, import waits for a click on one.
-        shot = subprocess.run(["import", "-window", hex(wid), "png:-"],
-                              env=self.display.env(), capture_output=True, timeout=30).stdout
+        """The colour at (x, y) of the window, as RRGGBB."""
+        shot = subprocess.run(["import", "-window", hex(wid), "png:-"], env=self.display.env(),
+                              capture_output=True, timeout=30).stdout  # bounded: it can hang
         out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
-                              "txt:-"], input=shot, capture_output=True, timeout=30).stdout.decode()
-        match = re.search(r"#([0-9A-Fa-f]{6})\b", out)
-        return match.group(1).upper() if match else None
-
-
-def read_lines(path):
-    """The lines of a stub's record; none while it does not exist yet."""
-    try:
-        with open(path) as f:
-            return f.read().splitlines()
-    except FileNotFoundError:
-        return []
-
-
-def make_xdg_open_stub(directory, record_path):
-    """An xdg-open stand-in that records its arguments, one per line."""
-    bindir = os.path.join(directory, "bin")
-    os.makedirs(bindir, exist_ok=True)
-    stub = os.path.join(bindir, "xdg-open")
-    with open(stub, "w") as f:
-        f.write("#!/bin/sh\nfor a in \"$@\"; do printf '%%s\\n' \"$a\"; done >> '%s'\n"
-                % record_path)
-    os.chmod(stub, 0o755)
-    return bindir
+                              "txt:-"], input=shot, capture_output=True, timeout=30).stdout
+        match = re.search(r"#([0-9A-F]{6})\b", out.decode().upper())
+        return match and match.group(1)

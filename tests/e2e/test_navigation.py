@@ -1,0 +1,455 @@
+"""Navigation and the allow-list in the real browser: every way out of the list that a user
+(real pointer and keys through xdotool) or a controller can take, and the pages, events,
+hand-offs, downloads and windows that follow. 127.0.0.1 is allowed and "localhost" (the same
+server) refused, so a refused fetch shows in the server's log. One browser per mode serves all
+its rows; TRBROWSER_ROWS=REGEX runs some rows only."""
+
+import os, re, shutil, tempfile, threading, unittest, urllib.parse
+
+from fixture import Browser, Display, PageServer, closed_port, html, page_text, query, read_lines
+from fixture import wait_for, xdg_open_stub
+
+DENIED = "Tavrin Browser - URL Not Allowed"
+# Block i of the exits page: 10 + 60 i to 60 + 60 i from the top, 10 to 510 from the left.
+COLOURS = ["C0C0FF", "C0FFC0", "FFC0C0", "FFFFC0", "FFFFFF", "C0FFFF", "E0E0E0"]
+ICON_SIZES = [32, 48, 64, 128, 256]
+SHELL = "tavrin:a;b$(touch$IFS@W/pwned)`touch$IFS@W/pwned`'q'&&|*?"  # all a shell acts on
+popup_may_load = threading.Event()  # holds a popup's page back while its first title shows
+display = server = work = None
+browsers = {}
+
+def setUpModule():
+    global display, server, work
+    display, server, work = Display().start(), PageServer(), tempfile.mkdtemp(prefix="trb-nav-")
+    os.makedirs(os.path.join(work, "home", "Downloads"))
+    r, p = server.url("", "localhost"), server.pages
+    for path in ("/refused", "/refused-popup", "/refused-in-popup", "/refused-frame",
+                 "/refused-redirect", "/refused-history", "/refused-drop", "/allowed", "/titled"):
+        server.html(path, html({"/allowed": "Allowed", "/titled": "Titled Page"}.get(path,
+                                                                                "Refused")))
+    a = "<a href='%s/%s?%%(q)s' style='display:block;height:50px;background:#%s'>x</a>"
+    p["/exits"] = lambda h: page("<style>a { display: block; height: 50px }</style>" + "".join(
+        "<div style='position:absolute;left:10px;top:%dpx;width:500px;height:50px;background:#%s'>"
+        "%s</div>" % (10 + 60 * i, c, x) for i, (c, x) in enumerate(zip(COLOURS, [
+            "<a href='@R/refused?%(q)s'>refused</a>", "<a href='@A/allowed?%(q)s'>allowed</a>",
+            "<a href='@R/refused-popup?%(q)s' target=_blank>refused, new window</a>",
+            "<a href='@A/popup?%(q)s' target=_blank>allowed popup</a>",
+            "<input style='width:480px;height:40px' oninput=\"fetch('/report?%(q)s&v=' + "
+            "encodeURIComponent(this.value))\">",
+            "<iframe src='@A/frame?%(q)s' style='border:0;width:500px;height:50px'></iframe>",
+            "<a href='@A/to-refused?%(q)s' target=_blank>redirect, new window</a>"]))), "Exits")(h)
+    p["/frame"] = page(a % (r, "refused-frame", "C0FFFF"))
+    # A popup with a refused link on top and a refused frame, retitled once all has loaded.
+    p["/popup"] = page(a % (r, "refused-in-popup", "C0C0FF") + "<iframe src='" + r +
+                       "/refused-frame?%(q)s'></iframe><script>onload = () => { document.title ="
+                       " 'Popup Loaded' }</script>", "Popup")
+    p["/to-refused"] = lambda h: (302, {"Location": r + "/refused-redirect?" + h.path[12:]}, "")
+    p["/go"] = lambda h: (200, {}, html("", "<a id=l href='%s'>go</a><script>l.click()</script>" %
+                                        query(h)["to"].replace("&", "&amp;").replace("'", "&#39;")))
+    server.html("/drag-source", html("", (a % (r, "refused-drop", "FFC0C0")) % {"q": ""} +
+                                     (a % ("file://", "etc/hostname", "FFF")) % {"q": ""}))
+    server.html("/frame-host", html("Frame Host", "<iframe src='%s/inner' style='border:0;width:"
+                                    "400px;height:300px'></iframe>" % r, "background:#0f0"))
+    server.html("/opener", html("Opener", "<script>window.open('/popup-page')</script>"))
+    p["/popup-page"] = lambda h: popup_may_load.wait(120) and (
+        200, {}, html("Popup Page", "popup", "background:#00f"))
+    p["/file"] = lambda h: (200, {"Content-Type": "application/octet-stream", "Content-Disposition":
+                                  'attachment; filename="%s.txt"' % query(h)["name"]}, b"saved\n")
+    p["/loop"] = (302, {"Location": "/loop"}, "")
+
+def tearDownModule():
+    popup_may_load.set()
+    for b in browsers.values():
+        b.close()
+    server.stop()
+    display.stop()
+    shutil.rmtree(work, ignore_errors=True)
+
+def page(body, title=""):
+    """A page of the request: %(q)s stands for its query, @R and @A for the two origins."""
+    return lambda h: (200, {}, html(title, spell(body, None) % {"q": h.path.partition("?")[2]}))
+
+def spell(text, ctx):
+    """@R and @A stand for the two origins, @P the port, @C the case, @W the work directory."""
+    for token, value in (("@R", server.url("", "localhost")), ("@A", server.url("")),
+                         ("@P", str(server.port)), ("@C", ctx and ctx.case), ("@W", work)):
+        text = text.replace(token, value or "")
+    return text
+
+def browser(mode):
+    """Started once: 'free' (popups as they come), 'restricted' (--restrict-popups) or
+    'source' (another program to drag from)."""
+    if mode not in browsers or browsers[mode].proc.poll() is not None:
+        env = dict(xdg_open_stub(work)[0], TRBROWSER_DEBUG_CONTEXT_MENU="1",
+                   HOME=os.path.join(work, "home"))
+        b = browsers[mode] = Browser(display, ["--restrict-popups"] * (mode == "restricted"),
+                                     env=env, events=True).ready()
+        b.events.read()
+        b.wid, b.case = b.main_window(), ""  # the window found while it is the only one
+        b.send("GEOMETRY %s;SHOW;" % ("10 1050 410 1550" if mode == "source" else "10 10 810 1010"))
+        if mode == "source":
+            load("@A/drag-source")(b)
+            b.wait_url(lambda u: u.endswith("/drag-source"), what="drag source")
+    return browsers[mode]
+
+# -- What a row does, given the browser (its case in b.case, its URL before in b.before).
+
+def xdo(b, *args):
+    b.x("xdotool", *args)
+
+def click(x, y, button=1, keys=(), wid=None):
+    return lambda b: [xdo(b, "mousemove", "--window", wid or b.wid, x, y)] + [
+        xdo(b, "keydown", k) for k in keys] + [xdo(b, "click", button)] + [
+        xdo(b, "keyup", k) for k in reversed(keys)]
+
+def block(i, button=1, *keys):
+    return click(260, 35 + 60 * i, button, keys)
+
+def keys(*combos):
+    """Focus on the page, then the keys (Tab first reaches the refused link)."""
+    return lambda b: click(800, 700)(b) and xdo(b, "key", *combos)
+
+def then_allowed_link(first):
+    """`first`, then clicks on the allowed link until it is taken: then what came before has
+    had its turn (a drag's source may hold the pointer a moment after the button is up)."""
+    def act(b):
+        first(b)
+        for _ in range(10):
+            block(1)(b)
+            try:
+                return b.wait_url(lambda u: "/exits?" not in u, timeout=3)
+            except AssertionError:
+                pass
+    return act
+
+def drag(link):
+    """Drags link `link` of another program's window onto the main window, step by step."""
+    def act(b):
+        sid, y = browser("source").wid, 25 + 50 * link
+        xdo(b, "mousemove", "--window", sid, 60, y, "mousedown", 1)
+        for step in range(1, 31):
+            xdo(b, "mousemove", "--window", sid, 60 - 560 * step // 30, y + 10 * step)
+        xdo(b, "mousemove", "--window", b.wid, 600, 330, "mouseup", 1)
+    return act
+
+def menus(b):
+    return [l.split("context menu:", 1)[1].strip() for l in b.stderr().splitlines()
+            if "context menu:" in l]
+
+def context_menu(i, *then):
+    def act(b):
+        shown = len(menus(b))
+        (block(i, 3) if i is not None else click(800, 700, 3))(b)
+        wait_for(lambda: len(menus(b)) > shown, what="context menu")
+        xdo(b, "key", *(then or ["Escape"]))
+    return act
+
+def send(text):
+    return lambda b: b.send(spell(text, b))
+
+def load(text):
+    return send("LOAD %s;" % text)
+
+def link(text):
+    """The same text as the href of a link that a page clicks."""
+    return lambda b: load("@A/go?to=" + urllib.parse.quote(spell(text, b), safe=""))(b)
+
+def back_button_after_the_list_changed(b):
+    for text in ("SET-ALLOWED-ORIGINS;LOAD @R/refused-history?case=@C;",
+                 "LOAD @A/allowed?case=@C;"):
+        send(text)(b)
+        b.wait_url(lambda u: u == spell(text, b).split()[-1][:-1], what=text)
+    send("SET-ALLOWED-ORIGINS http://127\\.0\\.0\\.1:@P/;")(b)
+    click(800, 700, 8)(b)
+
+def download(name, key, hide=False):
+    def act(b):
+        send("HIDE;" * hide + "LOAD @A/file?name=%s;" % name)(b)
+        b.dialog = wait_for(lambda: set(b.windows(visible_only=True)) - {b.wid}, what="dialog")
+        b.dialog = b.dialog.pop()
+        key and xdo(b, "windowactivate", "--sync", b.dialog, "key", key)
+    return act
+
+def fetched(path, b):
+    return server.requests.count("%s?case=%s" % (path, b.case))
+
+# -- What must follow: each takes the test and the browser.
+
+def denied(target, before=0):
+    """The main frame shows Access Denied for `target`, which was not fetched (again), and
+    the controller heard of it; no window opened."""
+    def expect(t, b):
+        url = spell(target, b)
+        b.events.wait({"event": "denied", "url": url})
+        t.assertIn("Access Denied", page_text(b.wait_url(lambda u: url in page_text(u))))
+        t.assertEqual(server.requests.count(url[url.index("/", 8):]), before)
+        t.assertEqual(b.windows(visible_only=True), [b.wid])
+    return expect
+
+def shows(target, title=None):
+    def expect(t, b):
+        b.wait_url(lambda u: u == spell(target, b), what=target)
+        t.assertEqual(b.windows(visible_only=True), [b.wid])
+        title and wait_for(lambda: b.windows(title=title), what="title " + title)
+    return expect
+
+ALLOWED, REFUSED = shows("@A/allowed?case=@C"), denied("@R/refused?case=@C")
+
+def popup(title, path, fetched_too):
+    """A window of its own shows `title`; `path` was fetched only if `fetched_too`."""
+    def expect(t, b):
+        wait_for(lambda: b.windows(title=title, visible_only=True), what="popup " + title)
+        t.assertEqual(fetched(path, b), int(fetched_too))
+        t.assertEqual(b.geturl(), b.before, "main window moved")
+    return expect
+
+def refused_link_in_a_popup(t, b):
+    wid = wait_for(lambda: b.windows(title="Popup Loaded", visible_only=True), what="popup")[0]
+    t.assertEqual(fetched("/refused-frame", b), 0)
+    click(100, 25, wid=wid)(b)
+    wait_for(lambda: b.windows(title=DENIED, visible_only=True), what="denied in the popup")
+    t.assertEqual(fetched("/refused-in-popup", b), 0)
+
+def window_open_popup(t, b):
+    """Titled as a new window first, then by its page; icons; painted; closing it leaves the
+    main window and the pipe alone."""
+    b.events.wait({"event": "popup", "url": server.url("/popup-page")})
+    wait_for(lambda: b.windows(title="New Browser Window", visible_only=True), what="popup")
+    popup_may_load.set()
+    wid = wait_for(lambda: b.windows(title="Popup Page", visible_only=True), what="its page")[0]
+    t.assertEqual(icon_sizes(b, wid), ICON_SIZES)
+    wait_for(lambda: b.pixel(wid, 300, 300) == "0000FF", what="popup painted")
+    b.wm_close_until(wid, lambda: not b.windows(title="Popup Page"), what="popup gone")
+    t.assertFalse(b.ishidden())
+
+def menu(expected):
+    def expect(t, b):
+        t.assertEqual((menus(b)[-1], b.geturl()), (expected, b.before))
+        wait_for(lambda: b.windows(visible_only=True) == [b.wid], what="menu closed")
+    return expect
+
+def pasted_link_address(t, b):
+    wait_for(lambda: "/report?case=%s&v=%s" % (b.case, urllib.parse.quote(spell(
+        "@R/refused?case=@C", b), safe="")) in server.requests, what="pasted link address")
+    t.assertEqual(fetched("/refused", b), 0)
+
+def only_the_click(t, b):
+    ALLOWED(t, b)
+    t.assertEqual(sorted(r.split("?")[0] for r in server.requests if r.endswith("case=" + b.case)),
+                  ["/allowed", "/exits", "/frame"])
+    t.assertFalse([r for r in server.requests if r.startswith("/refused-drop")])
+
+def handed_off(text, stays=True):
+    """The desktop's opener got `text` as its one argument, no shell ran it, the controller
+    heard of it, and the page stayed."""
+    def expect(t, b):
+        b.events.wait({"event": "handoff", "url": spell(text, b)})
+        wait_for(lambda: "1\t" + spell(text, b) in read_lines(work + "/opened"), what=text)
+        t.assertFalse(os.path.exists(work + "/pwned"), "a shell ran the URL")
+        t.assertTrue(not stays or b.geturl() == b.before or "/go?" in b.geturl())
+        t.assertFalse(not stays and [l for l in read_lines(work + "/opened") if "nope" in l])
+    return expect
+
+def error_page(*texts, event=None):
+    def expect(t, b):
+        event and b.events.wait(event)
+        b.wait_url(lambda u: all(spell(x, b) in page_text(u) for x in texts), what=texts)
+    return expect
+
+def events(*wanted, then):
+    def expect(t, b):
+        for e in wanted:
+            b.events.wait({k: spell(v, b) if isinstance(v, str) else v for k, v in e.items()})
+        then(t, b)
+    return expect
+
+def refused_frame_only(t, b):
+    b.events.wait({"event": "denied", "url": server.url("/inner", "localhost"), "main": False})
+    wait_for(lambda: b.pixel(b.wid, 600, 450) == "00FF00", what="host page painted")
+    wait_for(lambda: b.pixel(b.wid, 200, 280) == "404040", what="Access Denied in the frame")
+    t.assertEqual(b.geturl(), server.url("/frame-host"))
+    t.assertNotIn("/inner", server.requests)
+
+def saved(*names):
+    """The download directory holds just these files, each saved whole, and the page stays."""
+    def expect(t, b):
+        path = os.path.join(work, "home", "Downloads")
+        wait_for(lambda: read_lines(os.path.join(path, names[-1] + ".txt")) == ["saved"],
+                 what="file saved")
+        wait_for(lambda: b.dialog not in b.windows(visible_only=True), what="dialog closed")
+        t.assertEqual(sorted(os.listdir(path)), [n + ".txt" for n in names])
+        t.assertEqual(b.geturl(), b.before)
+    return expect
+
+def window(*steps, then=lambda t, b: None):
+    """Window events from commands (str) and user actions (arguments, W for the window, asked
+    again until the event: the window manager drops what it is not ready for)."""
+    def expect(t, b):
+        for step, state, hidden in steps:
+            for attempt in range(1 if isinstance(step, str) else 30):
+                b.send(step) if isinstance(step, str) else b.x(*[b.wid if a == "W" else a
+                                                                 for a in step])
+                try:
+                    b.events.wait({"event": "window", "state": state}, timeout=30 - 28 * (
+                        not isinstance(step, str)))
+                    break
+                except AssertionError:
+                    if isinstance(step, str) or attempt == 29:
+                        raise
+            t.assertTrue(hidden is None or b.ishidden() == hidden)
+        then(t, b)
+    return expect
+
+def icon_sizes(b, wid):
+    """The square sizes of the window's _NET_WM_ICON: a run of width, height, pixels."""
+    v = [int(n) for n in re.findall(r"\d+", b.x("xprop", "-id", wid, "-len", "100000000", "-f",
+                                                 "_NET_WM_ICON", "32c", " $0+", "_NET_WM_ICON"))]
+    sizes = []
+    while len(v) > 2 and v[0] == v[1]:
+        sizes, v = sizes + [v[0]], v[2 + v[0] * v[1]:]
+    return sorted(sizes) if not v else "not a run of square images"
+
+X3 = "@A/titled?q=" + "x" * 3000
+ERR = "ERR_CONNECTION_REFUSED"
+FREE, ON_PAGE, RESTRICTED = ("free", False), ("free", True), ("restricted", True)
+ROWS = [  # (name, (browser, on the exits page), what is done, what must follow)
+    # Link gestures: another tab or window means this page, under the list.
+    ("click refused link", ON_PAGE, block(0), REFUSED),
+    ("middle-click refused link", ON_PAGE, block(0, 2), REFUSED),
+    ("ctrl-click refused link", ON_PAGE, block(0, 1, "ctrl"), REFUSED),
+    ("shift-click refused link", ON_PAGE, block(0, 1, "shift"), REFUSED),
+    ("ctrl+shift-click refused link", ON_PAGE, block(0, 1, "ctrl", "shift"), REFUSED),
+    ("shift+middle-click refused link", ON_PAGE, block(0, 2, "shift"), REFUSED),
+    ("ctrl+Enter on refused link", ON_PAGE, keys("Tab", "ctrl+Return"), REFUSED),
+    ("ctrl+shift+Enter on refused link", ON_PAGE, keys("Tab", "ctrl+shift+Return"), REFUSED),
+    ("ctrl-click refused link in a frame", ON_PAGE, block(5, 1, "ctrl"),
+     denied("@R/refused-frame?case=@C")),
+    ("ctrl+shift-click refused target=_blank link", ON_PAGE, block(2, 1, "ctrl", "shift"),
+     denied("@R/refused-popup?case=@C")),
+    ("click allowed link", ON_PAGE, block(1), ALLOWED),
+    ("middle-click allowed link", ON_PAGE, block(1, 2), ALLOWED),
+    ("ctrl+shift-click allowed link", ON_PAGE, block(1, 1, "ctrl", "shift"), ALLOWED),
+    # Drops from another program, the engine's own shortcuts and buttons do nothing.
+    ("drop a refused link", ON_PAGE, then_allowed_link(drag(0)), only_the_click),
+    ("drop a file", ON_PAGE, then_allowed_link(drag(1)), only_the_click),
+    ("browser shortcuts", ON_PAGE, then_allowed_link(keys(
+        "F5", "ctrl+r", "alt+Left", "ctrl+s", "ctrl+p", "ctrl+u", "F12", "ctrl+shift+i", "ctrl+n",
+        "ctrl+t")), only_the_click),
+    ("mouse back button to a now refused page", FREE, back_button_after_the_list_changed,
+     denied("@R/refused-history?case=@C", before=1)),
+    ("context menu on a link", ON_PAGE, context_menu(0),
+     menu("back forward reload | copy-link-address")),
+    ("context menu in a text field", ON_PAGE, context_menu(4),
+     menu("undo redo | cut copy paste paste-and-match-style select-all")),
+    ("context menu on the page", ON_PAGE, context_menu(None), menu("back forward reload")),
+    # The link's menu ends with "copy link address": Up picks the last item.
+    ("copy link address, paste in a field", ON_PAGE, lambda b: [
+        context_menu(0, "Up", "Return")(b), block(4)(b), xdo(b, "key", "ctrl+v")],
+     pasted_link_address),
+    # Popups: free by default, under the main list with --restrict-popups.
+    ("window.open popup", FREE, load("@A/opener"), window_open_popup),
+    ("target=_blank to refused, free", ON_PAGE, block(2),
+     popup("Refused", "/refused-popup", True)),
+    ("target=_blank to refused, restricted", RESTRICTED, block(2),
+     popup(DENIED, "/refused-popup", False)),
+    ("popup redirected to refused, restricted", RESTRICTED, block(6),
+     popup(DENIED, "/refused-redirect", False)),
+    ("refused frame and link in a restricted popup", RESTRICTED, block(3),
+     refused_link_in_a_popup),
+    # LOAD decides on the URL the engine loads, and a page's link with the same text agrees.
+    ("LOAD allowed, a lookahead in the list, a 3 kB URL", FREE, send(
+        "SET-ALLOWED-ORIGINS http://(?!evil)127\\.0\\.0\\.1:@P/;LOAD %s;" % X3), events(
+        {"event": "url", "url": X3}, {"event": "title", "title": "Titled Page"},
+        {"event": "load", "url": X3}, then=shows(X3, "Titled Page"))),
+    ("LOAD without a scheme, allowed", FREE, load("127.0.0.1:@P/allowed?case=@C"), ALLOWED),
+    ("LOAD without a scheme, refused", FREE, load("localhost:@P/refused?case=@C"), REFUSED),
+    ("LOAD 127.1", FREE, load("http://127.1:@P/allowed?case=@C"), ALLOWED),
+    ("link to 127.1", FREE, link("http://127.1:@P/allowed?case=@C"), ALLOWED),
+    ("LOAD dot segments", FREE, load("@A/x/../allowed?case=@C"), ALLOWED),
+    ("link with dot segments", FREE, link("@A/x/../allowed?case=@C"), ALLOWED),
+    ("LOAD upper case refused", FREE, load("HTTP://LOCALHOST:@P/refused?case=@C"), REFUSED),
+    ("link upper case refused", FREE, link("HTTP://LOCALHOST:@P/refused?case=@C"), REFUSED),
+    ("LOAD redirected to refused", FREE, load("@A/to-refused?case=@C"),
+     denied("@R/refused-redirect?case=@C")),
+    ("link redirected to refused", FREE, link("@A/to-refused?case=@C"),
+     denied("@R/refused-redirect?case=@C")),
+    ("LOAD a download of a refused origin", FREE, load("@R/file?case=@C"),
+     denied("@R/file?case=@C")),
+    ("LOAD about:blank with a list", FREE, load("about:blank"),
+     error_page("Access Denied", "about:blank")),
+    ("LOAD about:blank without a list", FREE, send("SET-ALLOWED-ORIGINS;LOAD about:blank;"),
+     shows("about:blank")),
+    ("refused frame: Access Denied in the frame only", FREE, load("@A/frame-host"),
+     refused_frame_only),
+    ("HTTP 404 is a page", FREE, load("@A/missing"), shows("@A/missing", "Not here")),
+    ("connection refused: Load Error page", FREE,
+     send("SET-ALLOWED-ORIGINS;LOAD http://127.0.0.1:%d/;" % closed_port()), error_page(
+         "Failed to Load URL", "(-102)", ERR, event={"event": "load-error", "code": -102,
+                                                     "text": "net::" + ERR, "main": True})),
+    ("endless redirect: Load Error page", FREE, load("@A/loop"),
+     error_page("Failed to Load URL", "(-310)")),
+    ("LOAD of no URL at all", FREE, load("http://["),
+     error_page("Failed to Load URL", "net::ERR_INVALID_URL (-300)")),
+    ("renderer crash: error page", FREE, load("chrome://crash"), error_page(
+        "renderer process crashed", event={"event": "renderer-gone", "status": "crashed"})),
+    # The own scheme goes to the desktop as one argument, only the scheme lower-cased; the
+    # engine percent-encodes { } " < > ` | in a link, the rest stays raw.
+    ("LOAD TAVRIN:", FREE, load("TAVRIN:load-@C?a={B}"), handed_off("tavrin:load-@C?a={B}")),
+    ("link to TAVRIN:", FREE, link("TAVRIN:link-@C"), handed_off("tavrin:link-@C")),
+    ("LOAD tavrin: with shell characters", FREE, load(SHELL.replace(";", ",")),
+     handed_off(SHELL.replace(";", ","))),
+    ("link to tavrin: with shell characters", FREE, link(SHELL),
+     handed_off(SHELL.replace("`", "%60").replace("|", "%7C"))),
+    ("other schemes are not handed on", FREE,
+     send("LOAD tavrinx:nope;LOAD mailto:nope@b.test;LOAD tavrin:yes-@C;"),
+     handed_off("tavrin:yes-@C", stays=False)),
+    # Downloads ask where to save, offering the server's name, and save nothing unless told.
+    ("download while hidden, accepted", FREE, download("hidden", "Return", hide=True),
+     saved("hidden")),
+    ("download while shown, accepted", FREE, download("shown", "Return"),
+     saved("hidden", "shown")),
+    ("download cancelled", FREE, download("cancel", "Escape"), saved("hidden", "shown")),
+    # Window events and states (the first step is one no earlier row brings: no stale event).
+    ("window by commands", FREE, lambda b: None, window(
+        ("MINIMIZE;", "minimized", False), ("SHOW;", "shown", False), ("HIDE;", "hidden", True),
+        ("SHOWTOPMOST;", "shown", None), ("HIDE;", "hidden", True),
+        ("SHOW;GEOMETRY 10 10 810 1010;", "shown", None), ("", "hidden", True))),
+    ("window by the user, hidden on close, back on the default page", FREE,
+     send("SET-HIDE-ON-CLOSE 1;"), window(
+         ("xdotool windowminimize W".split(), "minimized", False),
+         ("wmctrl -i -a W".split(), "shown", None), ("wmctrl -i -c W".split(), "hidden", True),
+         then=lambda t, b: b.wait_url(lambda u: "<title>Tavrin WebBrowser<" in page_text(u)))),
+]
+
+class NavigationTest(unittest.TestCase):
+    def test_table(self):
+        for name, (mode, on_exits), act, expect in ROWS:
+            if re.search(os.environ.get("TRBROWSER_ROWS", ""), name):
+                with self.subTest(name):
+                    self.run_row(re.sub(r"[^a-z0-9]+", "-", name.lower()), browser(mode),
+                                 on_exits, act, expect)
+        # QUIT while a save dialog is open: a clean end, nothing saved, nothing left behind.
+        b = browser("free")
+        download("quit", None)(b)
+        b.quit()
+        self.assertNotIn("quit.txt", os.listdir(os.path.join(work, "home", "Downloads")))
+        wait_for(lambda: not b.left_behind(), what="helpers gone")
+
+    def run_row(self, case, b, on_exits, act, expect):
+        b.case = case
+        b.send("SET-ALLOWED-ORIGINS http://127\\.0\\.0\\.1:%d/;SHOW;" % server.port)
+        if on_exits:
+            load("@A/exits?case=@C")(b)
+            b.wait_url(lambda u: "/exits?" in u and u.endswith(case), what="exits page")
+            wait_for(lambda: b.pixel(b.wid, 460, 410) == COLOURS[6], what="exits page painted")
+        b.before = b.geturl()
+        act(b)
+        try:
+            expect(self, b)
+        finally:
+            for wid in set(b.windows(visible_only=True)) - {b.wid}:
+                b.wm_close_until(wid, lambda: wid not in b.windows(visible_only=True),
+                                 what="extra window closed")
+
+if __name__ == "__main__":
+    unittest.main()
