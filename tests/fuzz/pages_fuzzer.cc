@@ -1,12 +1,14 @@
-// The generated pages and their data: URLs: the data: URL decodes back to the page byte for
-// byte, and what a page quotes from its input is escaped (no raw markup characters, every
-// '&' an entity) and unescapes back to the input.
-//
+// The generated pages and their data: URLs: a data: URL decodes back to its page byte for
+// byte, and what a page quotes from its input is escaped (no raw markup character, every '&'
+// an entity) and unescapes back to the input.
 // Input: bytes 0-3 = the error code, then the URL, a zero byte, the error text.
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -15,74 +17,52 @@
 namespace {
 
 void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "pages_fuzzer: %s\n", what);
-    std::abort();
-  }
+  if (!ok) std::fprintf(stderr, "pages_fuzzer: %s\n", what), std::abort();
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Percent-decoding, then base64 decoding, each strict: anything malformed aborts.
-std::string DecodeDataPayload(std::string_view escaped) {
-  std::string b64;
+// Percent-decoding (upper-case hex), then base64 decoding, each strict.
+std::string DecodePayload(std::string_view escaped) {
+  static const auto kValue = [] {
+    std::array<int, 256> v;
+    v.fill(-1);
+    for (int i = 0; i < 64; ++i)
+      v["ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[i]] = i;
+    return v;
+  }();
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string b64, out;
   for (size_t i = 0; i < escaped.size(); ++i) {
-    const char c = escaped[i];
-    if (c == '%') {
-      Check(
-          i + 2 < escaped.size() && HexValue(escaped[i + 1]) >= 0 && HexValue(escaped[i + 2]) >= 0,
-          "malformed percent escape");
-      b64 += static_cast<char>(HexValue(escaped[i + 1]) * 16 + HexValue(escaped[i + 2]));
-      i += 2;
-    } else {
-      Check(c != '+' && c != '/' && c != '=', "a base64 character left unescaped");
-      b64 += c;
+    Check(std::string_view("+/=").find(escaped[i]) == std::string_view::npos,
+          "a base64 character left unescaped");
+    if (escaped[i] != '%') {
+      b64 += escaped[i];
+      continue;
     }
+    const size_t hi = i + 2 < escaped.size() ? kHex.find(escaped[i + 1]) : kHex.npos;
+    const size_t lo = i + 2 < escaped.size() ? kHex.find(escaped[i + 2]) : kHex.npos;
+    Check(hi != kHex.npos && lo != kHex.npos, "malformed percent escape");
+    b64 += static_cast<char>(hi * 16 + lo);
+    i += 2;
   }
   Check(b64.size() % 4 == 0, "base64 text of a length that is no multiple of 4");
-  std::string out;
-  for (size_t i = 0; i < b64.size(); i += 4) {
-    const bool last = i + 4 == b64.size();
-    int pad = 0;
-    uint32_t v = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      const char c = b64[i + k];
-      int x = 0;
-      if (c == '=') {
-        Check(last && k >= 2, "padding in the middle");
-        ++pad;
-      } else {
-        Check(pad == 0, "data after padding");
-        x = Base64Value(c);
-        Check(x >= 0, "a character outside the base64 alphabet");
-      }
-      v = (v << 6) | static_cast<uint32_t>(x);
-    }
-    out += static_cast<char>(v >> 16);
-    if (pad < 2) out += static_cast<char>((v >> 8) & 0xff);
-    if (pad < 1) out += static_cast<char>(v & 0xff);
+  const size_t pad = b64.size() - std::min(b64.size(), b64.find_last_not_of('=') + 1);
+  Check(pad <= 2 && b64.find('=') >= b64.size() - pad, "padding other than at the end");
+  uint32_t v = 0;
+  for (size_t i = 0; i < b64.size(); ++i) {
+    const int x = b64[i] == '=' ? 0 : kValue[static_cast<unsigned char>(b64[i])];
+    Check(x >= 0, "a character outside the base64 alphabet");
+    v = v << 6 | static_cast<uint32_t>(x);
+    if (i % 4 == 3)
+      out += {static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
   }
-  return out;
+  return out.substr(0, out.size() - pad);
 }
 
 void CheckDataURL(std::string_view page, std::string_view mime) {
   const std::string url = trb::MakeDataURL(page, mime);
   const std::string prefix = "data:" + std::string(mime) + ";base64,";
   Check(url.starts_with(prefix), "data: URL without its prefix");
-  Check(DecodeDataPayload(std::string_view(url).substr(prefix.size())) == page,
+  Check(DecodePayload(std::string_view(url).substr(prefix.size())) == page,
         "data: URL does not decode back to the page");
 }
 
@@ -93,27 +73,22 @@ void CheckEscaped(std::string_view quoted, std::string_view input) {
       {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}};
   std::string back;
   for (size_t i = 0; i < quoted.size();) {
-    const char c = quoted[i];
-    Check(c != '<' && c != '>' && c != '"' && c != '\'', "raw markup character from the input");
-    if (c != '&') {
-      back += c;
-      ++i;
+    Check(std::string_view("<>\"'").find(quoted[i]) == std::string_view::npos,
+          "raw markup character from the input");
+    if (quoted[i] != '&') {
+      back += quoted[i++];
       continue;
     }
-    bool known = false;
-    for (const auto& [entity, text] : kEntities) {
-      if (quoted.substr(i).starts_with(entity)) {
-        back += text;
-        i += entity.size();
-        known = true;
-        break;
-      }
-    }
-    Check(known, "a bare '&' from the input");
+    const auto* e = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                 [&](const auto& e) { return quoted.substr(i).starts_with(e[0]); });
+    Check(e != std::end(kEntities), "a bare '&' from the input");
+    back += (*e)[1];
+    i += (*e)[0].size();
   }
   Check(back == input, "escaped text does not unescape to the input");
 }
 
+// The middle of `page` between the head and tail of the page of empty inputs.
 std::string_view Between(std::string_view page, std::string_view head, std::string_view tail) {
   Check(page.starts_with(head) && page.ends_with(tail) && page.size() >= head.size() + tail.size(),
         "page does not keep its fixed head and tail");
@@ -130,12 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t zero = rest.find('\0');
   const std::string_view url = rest.substr(0, zero);
   const std::string_view text = zero == std::string_view::npos ? "" : rest.substr(zero + 1);
-
   CheckDataURL(rest, "text/html");
   CheckDataURL(url, "text/plain");
   CheckDataURL(trb::kDefaultPageHtml, trb::kHtmlMimeType);
 
-  // The fixed parts come from the page of an empty input; the input sits between them.
   const std::string denied_empty = trb::AccessDeniedPage("");
   const size_t cut = denied_empty.find("<strong>") + 8;
   const std::string denied = trb::AccessDeniedPage(url);

@@ -1,204 +1,106 @@
-// The window operations on a real top-level window: the window belongs to a thread of its
-// own that pumps messages, as the browser's UI thread does, and the operations are called
-// from the test's thread, as the pipe thread calls them. Under Wine it needs a display, and
-// runs in Wine's own desktop window (explorer /desktop) so that Wine, not an X window
-// manager, manages the window as Windows would.
+// The window commands on a real top-level window, owned by a thread that pumps its messages as
+// the browser's UI thread does, and driven from the test's thread as the pipe thread drives it.
+// tests/windows/run.sh runs it inside Wine's own desktop window, which manages it as Windows
+// would.
 #include <gtest/gtest.h>
 
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "pipe/win/win32_window_ops.h"
+#include "support/case_name.h"
 
 namespace trb {
 namespace {
 
-constexpr wchar_t kClassName[] = L"trbWindowOpsTest";
-constexpr DWORD kResizeBits = WS_MAXIMIZEBOX | WS_MINIMIZEBOX | WS_THICKFRAME;
-
-LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_DESTROY) PostQuitMessage(0);
-  return DefWindowProcW(hwnd, message, wparam, lparam);
-}
+constexpr NormalRect kRect{.top = 40, .left = 30, .bottom = 440, .right = 630};
 
 // A hidden overlapped window on a message-pumping thread of its own.
-class UiWindow {
- public:
+struct UiWindow {
   UiWindow() {
     std::promise<HWND> created;
-    std::future<HWND> hwnd = created.get_future();
-    thread_ = std::thread([this, &created] {
-      thread_id_ = GetCurrentThreadId();
+    thread = std::thread([&] {
       WNDCLASSW wc{};
-      wc.lpfnWndProc = WindowProc;
+      wc.lpfnWndProc = DefWindowProcW;
       wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = kClassName;
-      RegisterClassW(&wc);  // fails harmlessly when a previous test registered it
-      const HWND window =
-          CreateWindowExW(0, kClassName, L"Tavrin WebBrowser", WS_OVERLAPPEDWINDOW, 100, 100, 400,
-                          300, nullptr, nullptr, wc.hInstance, nullptr);
-      created.set_value(window);
-      MSG msg;
-      while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
+      wc.lpszClassName = L"trbTest";
+      RegisterClassW(&wc);  // fails harmlessly once registered
+      thread_id = GetCurrentThreadId();
+      created.set_value(CreateWindowExW(0, L"trbTest", L"trb", WS_OVERLAPPEDWINDOW, 100, 100, 400,
+                                        300, nullptr, nullptr, wc.hInstance, nullptr));
+      for (MSG msg; GetMessageW(&msg, nullptr, 0, 0) > 0;) DispatchMessageW(&msg);
     });
-    hwnd_ = hwnd.get();
+    hwnd = created.get_future().get();
   }
   ~UiWindow() {
-    if (hwnd_ != nullptr) {
-      PostMessageW(hwnd_, WM_CLOSE, 0, 0);
-    } else {
-      PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
-    }
-    thread_.join();
+    PostThreadMessageW(thread_id, WM_QUIT, 0, 0);  // the window goes with its thread
+    thread.join();
   }
-  HWND hwnd() const { return hwnd_; }
-
- private:
-  std::thread thread_;
-  DWORD thread_id_ = 0;  // set before hwnd_
-  HWND hwnd_ = nullptr;
+  std::thread thread;
+  DWORD thread_id = 0;
+  HWND hwnd = nullptr;
 };
 
-class Win32WindowTest : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_NE(ui_.hwnd(), nullptr) << "CreateWindowExW failed"; }
-
-  HWND hwnd() const { return ui_.hwnd(); }
-  bool Topmost() const { return (GetWindowLongW(hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
-  DWORD Style() const { return static_cast<DWORD>(GetWindowLongW(hwnd(), GWL_STYLE)); }
-  RECT PlacementRect() const {
-    WINDOWPLACEMENT p{};
-    p.length = sizeof p;
-    EXPECT_TRUE(GetWindowPlacement(hwnd(), &p));
-    return p.rcNormalPosition;
-  }
-
-  UiWindow ui_;
-  Win32Window window_{ui_.hwnd()};
+struct Case {
+  const char* commands;  // "maximize" is the user's doing, "report" sends GEOMETRY's report back
+  const char* state;
 };
 
-TEST_F(Win32WindowTest, ShowShowsAHiddenWindow) {
-  ASSERT_FALSE(IsWindowVisible(hwnd()));
-  EXPECT_TRUE(window_.IsWindowHidden());
-  window_.ShowWindowNormal();
-  EXPECT_TRUE(IsWindowVisible(hwnd()));
-  EXPECT_FALSE(window_.IsWindowHidden());
-  EXPECT_FALSE(Topmost());
+class Win32WindowTest : public testing::TestWithParam<Case> {};
+
+TEST_P(Win32WindowTest, LeavesTheWindowAsTheCommandsSay) {
+  UiWindow ui;
+  ASSERT_NE(ui.hwnd, nullptr);
+  Win32Window window(ui.hwnd);
+  std::istringstream commands(GetParam().commands);
+  bool geometry = false;
+  for (std::string c; commands >> c;) {
+    if (c == "SHOW") window.ShowWindowNormal();
+    if (c == "SHOWTOPMOST") window.ShowWindowTopmost();
+    if (c == "HIDE") window.HideWindow();
+    if (c == "MINIMIZE") window.MinimizeWindow();
+    if (c == "GEOMETRY") window.SetNormalRect(kRect), geometry = true;
+    if (c == "report") window.SetNormalRect(window.GetNormalRect());
+    if (c == "maximize") ShowWindow(ui.hwnd, SW_MAXIMIZE);
+  }
+  std::string state = window.IsWindowHidden() ? "hidden" : "shown";
+  if (GetWindowLongW(ui.hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) state += " topmost";
+  if (IsIconic(ui.hwnd)) state += " iconic";
+  if (IsZoomed(ui.hwnd)) state += " zoomed";
+  EXPECT_EQ(state, GetParam().state);
+  EXPECT_EQ(window.IsWindowHidden(), !IsWindowVisible(ui.hwnd));
+  WINDOWPLACEMENT p{};
+  p.length = sizeof p;
+  ASSERT_TRUE(GetWindowPlacement(ui.hwnd, &p));
+  const RECT& r = p.rcNormalPosition;
+  EXPECT_EQ(window.GetNormalRect(), (NormalRect{r.top, r.left, r.bottom, r.right}));
+  if (geometry) {
+    EXPECT_EQ(window.GetNormalRect(), kRect);  // whatever the window's state
+  }
 }
 
-TEST_F(Win32WindowTest, ShowTopmostThenShowLeavesTheTopmostBand) {
-  window_.ShowWindowTopmost();
-  EXPECT_TRUE(IsWindowVisible(hwnd()));
-  EXPECT_TRUE(Topmost());
-  window_.ShowWindowNormal();
-  EXPECT_TRUE(IsWindowVisible(hwnd()));
-  EXPECT_FALSE(Topmost());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Windows, Win32WindowTest,
+    testing::Values(Case{"", "hidden"}, Case{"SHOW", "shown"}, Case{"SHOWTOPMOST", "shown topmost"},
+                    Case{"SHOWTOPMOST SHOW", "shown"}, Case{"SHOWTOPMOST HIDE", "hidden topmost"},
+                    Case{"SHOWTOPMOST HIDE SHOW", "shown"}, Case{"SHOW MINIMIZE", "shown iconic"},
+                    Case{"SHOW MINIMIZE SHOW", "shown"}, Case{"SHOW maximize SHOW", "shown"},
+                    Case{"SHOW GEOMETRY", "hidden"}, Case{"SHOW GEOMETRY SHOW", "shown"},
+                    Case{"GEOMETRY report", "hidden"},
+                    Case{"GEOMETRY SHOW maximize", "shown zoomed"},
+                    Case{"GEOMETRY SHOW maximize MINIMIZE", "shown iconic"}),
+    [](const auto& info) { return test::CaseName(info.param.commands, info.index); });
 
-TEST_F(Win32WindowTest, HideKeepsTheBandAndShowComesBackOrdinary) {
-  window_.ShowWindowTopmost();
-  window_.HideWindow();
-  EXPECT_FALSE(IsWindowVisible(hwnd()));
-  EXPECT_TRUE(window_.IsWindowHidden());
-  EXPECT_TRUE(Topmost());
-  window_.ShowWindowNormal();
-  EXPECT_TRUE(IsWindowVisible(hwnd()));
-  EXPECT_FALSE(Topmost());
-}
-
-TEST_F(Win32WindowTest, MinimizedWindowIsIconicButNotHidden) {
-  window_.ShowWindowNormal();
-  window_.MinimizeWindow();
-  EXPECT_TRUE(IsIconic(hwnd()));
-  EXPECT_FALSE(window_.IsWindowHidden());
-}
-
-TEST_F(Win32WindowTest, ShowRestoresAMinimizedOrMaximizedWindow) {
-  window_.ShowWindowNormal();
-  window_.MinimizeWindow();
-  window_.ShowWindowNormal();
-  EXPECT_FALSE(IsIconic(hwnd()));
-  ShowWindow(hwnd(), SW_MAXIMIZE);
-  ASSERT_TRUE(IsZoomed(hwnd()));
-  window_.ShowWindowNormal();
-  EXPECT_FALSE(IsZoomed(hwnd()));
-  EXPECT_TRUE(IsWindowVisible(hwnd()));
-}
-
-TEST_F(Win32WindowTest, GeometryHidesAndSetsTheRestoredRectangle) {
-  window_.ShowWindowNormal();
-  const NormalRect rect{.top = 40, .left = 30, .bottom = 440, .right = 630};
-  window_.SetNormalRect(rect);
-  EXPECT_FALSE(IsWindowVisible(hwnd()));
-  EXPECT_TRUE(window_.IsWindowHidden());
-  const RECT placed = PlacementRect();
-  EXPECT_EQ(placed.left, 30);
-  EXPECT_EQ(placed.top, 40);
-  EXPECT_EQ(placed.right, 630);
-  EXPECT_EQ(placed.bottom, 440);
-  EXPECT_EQ(window_.GetNormalRect(), rect);
-  window_.ShowWindowNormal();
-  EXPECT_TRUE(IsWindowVisible(hwnd()));
-  EXPECT_EQ(window_.GetNormalRect(), rect);
-}
-
-TEST_F(Win32WindowTest, ReportSentBackLeavesTheRectangleUnchanged) {
-  window_.SetNormalRect({.top = 50, .left = 60, .bottom = 350, .right = 560});
-  const NormalRect reported = window_.GetNormalRect();
-  window_.SetNormalRect(reported);
-  EXPECT_EQ(window_.GetNormalRect(), reported);
-}
-
-TEST_F(Win32WindowTest, ReportOfAMaximizedWindowIsTheRestoredRectangle) {
-  const NormalRect rect{.top = 70, .left = 80, .bottom = 370, .right = 480};
-  window_.SetNormalRect(rect);
-  window_.ShowWindowNormal();
-  ShowWindow(hwnd(), SW_MAXIMIZE);
-  ASSERT_TRUE(IsZoomed(hwnd()));
-  EXPECT_EQ(window_.GetNormalRect(), rect);
-  window_.MinimizeWindow();
-  ASSERT_TRUE(IsIconic(hwnd()));
-  EXPECT_EQ(window_.GetNormalRect(), rect);
-}
-
-TEST_F(Win32WindowTest, ReportOfAMinimizedWindowIsTheRestoredRectangle) {
-  const NormalRect rect{.top = 90, .left = 60, .bottom = 390, .right = 560};
-  window_.SetNormalRect(rect);
-  window_.ShowWindowNormal();
-  window_.MinimizeWindow();
-  ASSERT_TRUE(IsIconic(hwnd()));
-  EXPECT_EQ(window_.GetNormalRect(), rect);
-}
-
-TEST_F(Win32WindowTest, NoResizeClearsTheThreeBitsAndKeepsTheRest) {
-  const DWORD before = Style();
-  ASSERT_EQ(before & kResizeBits, kResizeBits);
-  window_.ForbidResize();
-  const DWORD once = Style();
-  EXPECT_EQ(once & kResizeBits, 0u);
-  EXPECT_EQ(once, before & ~kResizeBits);
-  EXPECT_EQ(once & (WS_CAPTION | WS_SYSMENU), static_cast<DWORD>(WS_CAPTION | WS_SYSMENU));
-  window_.ForbidResize();
-  EXPECT_EQ(Style(), once);
-}
-
-TEST_F(Win32WindowTest, OperationsOnADestroyedWindowDoNothing) {
-  const HWND gone = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                    nullptr, nullptr, nullptr);
-  ASSERT_NE(gone, nullptr);
-  DestroyWindow(gone);
-  Win32Window window(gone);
-  window.ShowWindowNormal();
-  window.ShowWindowTopmost();
-  window.MinimizeWindow();
-  window.SetNormalRect({1, 2, 3, 4});
-  window.ForbidResize();
-  window.HideWindow();
-  EXPECT_TRUE(window.IsWindowHidden());
-  EXPECT_EQ(window.GetNormalRect(), (NormalRect{0, 0, 0, 0}));
+TEST(Win32Window, NoResizeClearsTheResizeBitsOnly) {
+  UiWindow ui;
+  const DWORD before = GetWindowLongW(ui.hwnd, GWL_STYLE);
+  constexpr DWORD kResize = WS_MAXIMIZEBOX | WS_MINIMIZEBOX | WS_THICKFRAME;
+  ASSERT_EQ(before & kResize, kResize);
+  for (int twice = 0; twice < 2; ++twice) {
+    Win32Window(ui.hwnd).ForbidResize();
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(ui.hwnd, GWL_STYLE)), before & ~kResize);
+  }
 }
 
 }  // namespace
