@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) into build-fuzz and runs each for
+# Builds the fuzz targets (clang, libFuzzer, ASan + UBSan: the asan preset) and runs each for
 # SECONDS on its seed corpus, one after another, failing on a crash, leak, sanitizer report or
-# slow input; prints each one's executions. New inputs go to build-fuzz/corpus/<target>, crash
-# inputs to build-fuzz/artifacts/<target>/. The seed is fixed (TRBROWSER_FUZZ_SEED, default 1)
+# slow input; prints each one's executions. New inputs go to build-asan/corpus/<target>, crash
+# inputs to build-asan/artifacts/<target>/. The seed is fixed (TRBROWSER_FUZZ_SEED, default 1)
 # so that every machine explores the same inputs; 0 draws a new one.
 # Usage: tests/fuzz/run.sh SECONDS [TARGET...]
 set -euo pipefail
@@ -16,20 +16,19 @@ if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/
   $sudo apt-get -o DPkg::Lock::Timeout=600 update -q
   $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -q clang libclang-rt-14-dev
 fi
-[[ -f build-fuzz/build.ninja ]] || CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRBROWSER_FUZZ=ON -DTRBROWSER_SANITIZE=ON \
-  -DTRBROWSER_WITH_BROWSER=OFF -DTRBROWSER_BENCH=OFF >/dev/null
-ninja -C build-fuzz "${targets[@]/%/_fuzzer}" >/dev/null
+build=build-asan
+[[ -f $build/build.ninja ]] || cmake --preset asan >/dev/null
+ninja -C $build "${targets[@]/%/_fuzzer}" >/dev/null
 status=0
 for t in "${targets[@]}"; do
-  log=build-fuzz/$t.log
-  mkdir -p "build-fuzz/corpus/$t" "build-fuzz/artifacts/$t"
+  log=$build/$t.log
+  mkdir -p "$build/corpus/$t" "$build/artifacts/$t"
   # -timeout: a check is bounded to about 10 ms in a release build; the sanitizers make the
   # slowest std::regex references take seconds, so 30 s still catches anything unbounded.
-  if "build-fuzz/${t}_fuzzer" "build-fuzz/corpus/$t" "tests/fuzz/corpus/$t" \
+  if "$build/${t}_fuzzer" "$build/corpus/$t" "tests/fuzz/corpus/$t" \
     -max_total_time="$seconds" -max_len="${max_len[$t]}" -timeout=30 -rss_limit_mb=2048 \
     -print_final_stats=1 -seed="${TRBROWSER_FUZZ_SEED:-1}" \
-    -artifact_prefix="build-fuzz/artifacts/$t/" >"$log" 2>&1; then
+    -artifact_prefix="$build/artifacts/$t/" >"$log" 2>&1; then
     echo "fuzz $t: ok, $(sed -n 's/^stat::number_of_executed_units: *//p' "$log") executions in" \
       "$seconds s ($(sed -n 's/^stat::average_exec_per_sec: *//p' "$log") per second)"
   else
