@@ -1,5 +1,4 @@
-// The application layer: what the browser handler does at each engine callback, against a fake
-// engine; the choices made at start-up; the quit signals. The real browser: tests/e2e.
+// The application layer against a fake engine, its start-up choices, its quit signals.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -150,7 +149,9 @@ TEST_F(Handler, RendererGoneShowsTheErrorPageThenReloadsTheLastAcceptedPage) {
   Browse(*main, frame, "http://a.test/x");
   Browse(*main, frame, "http://b.test/");
   Browse(*main, frame, Denied("http://b.test/"));
-  Take();
+  main->OnLoadError(*browser, sub, -105, "net::ERR_NAME_NOT_RESOLVED", "http://b.test/");
+  EXPECT_EQ(Take().back(),
+            events::LoadError("http://b.test/", -105, "net::ERR_NAME_NOT_RESOLVED", false));
   main->OnRenderProcessTerminated(*browser, frame, host::RendererEnd::kCrashed, 0,
                                   "http://a.test/x");
   EXPECT_EQ(Take().size(), 2u) << "without the switch, only the error page and its event";
@@ -249,8 +250,7 @@ TEST(Graphics, SoftwareExactlyWhereTheOnlyGlWouldBeSoftware) {
         << f.gpu_render_node << f.nvidia_device << f.x11 << f.x_direct_rendering;
 }
 
-// What stood under the runtime directory's name $X, and whether $X or a fresh directory is used.
-using Planted = std::tuple<const char*, const char*, const char*>;  // name, shell, uses
+using Planted = std::tuple<const char*, const char*, const char*>;  // name, plants $X, used dir
 class RuntimeDir : public testing::TestWithParam<Planted> {};
 
 TEST_P(RuntimeDir, IsPrivateAndOurOwnAndWhatStoodThereStays) {
