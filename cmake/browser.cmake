@@ -46,19 +46,11 @@ target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt PkgConfig::XCB)
 # The toolkit's X11 plugin must find our xcb_map_window first (x11_window_manager.cc).
 target_link_options(trbrowser PRIVATE "LINKER:--export-dynamic-symbol=xcb_map_window")
 
-add_executable(browser_handler_tests
-  tests/unit/browser_handler_test.cc
-  tests/unit/command_line_handler_test.cc
-  tests/unit/graphics_choice_test.cc
-  tests/unit/session_test.cc
-)
-target_link_libraries(browser_handler_tests PRIVATE trb_app_core GTest::gtest_main)
-gtest_discover_tests(browser_handler_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
-
-add_executable(quit_signals_tests tests/unit/quit_signals_test.cc src/app/quit_signals.cc)
-target_include_directories(quit_signals_tests PRIVATE ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(quit_signals_tests PRIVATE Qt6::Core GTest::gtest_main)
-gtest_discover_tests(quit_signals_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+# The application layer's tests against a fake engine, and the quit signals in a Qt loop.
+add_executable(app_tests tests/unit/app_test.cc src/app/quit_signals.cc)
+target_include_directories(app_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(app_tests PRIVATE trb_app_core Qt6::Core GTest::gtest_main)
+gtest_discover_tests(app_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # End-to-end: the real browser under Xvfb + openbox, driven over a real socket, against pages
 # on 127.0.0.1. With DISPLAY empty each entry starts a display of its own: they run side by side.
