@@ -8,10 +8,8 @@
 
 namespace trb::test {
 
-// Letters and digits of `text` as they are; every run of anything else between them one '_',
-// and what stands before the first or after the last spelt out ("sp_SHOW", "LOAD_nl",
-// "minus_42", "empty"); at most about 40 characters, then the case's index, so that two
-// cases whose texts read alike still get two names.
+// Letters and digits as they are, other runs between them '_', those at the ends spelt out
+// ("sp_SHOW", "LOAD_nl", "empty"); about 40 characters at most, then the case's index.
 inline std::string CaseName(std::string_view text, size_t index) {
   const auto alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
   const auto word = [](char c) -> std::string {

@@ -1,6 +1,5 @@
-// The literal algorithms the product's fast paths must agree with, for the differential
-// tests, the fuzz targets and the benchmark's baseline. Never used by the browser: std::regex
-// can overflow the stack on long inputs.
+// The literal algorithms the product's fast paths must agree with, for the tests, the fuzz
+// targets and the benchmark. Never for the browser: std::regex overflows on long inputs.
 #pragma once
 
 #include <algorithm>
@@ -13,9 +12,8 @@
 
 namespace trb::test {
 
-// Pieces of `text` between the matches of `pattern` (ECMAScript; it must not match an empty
-// stretch): every piece that ends where a match begins, even when empty; the piece after the
-// last match only when not empty; a text without a match is its own one piece, even empty.
+// Pieces of `text` between matches of `pattern` (never empty ones): each before a match, even
+// empty; the one after the last match if not empty; or, without a match, the whole text.
 inline std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pattern) {
   const std::regex re(pattern.begin(), pattern.end());
   std::vector<std::string> pieces;
