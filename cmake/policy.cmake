@@ -23,17 +23,12 @@ target_include_directories(trb_policy PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_policy PUBLIC Threads::Threads PRIVATE ${TRB_REGEX_LIBRARIES})
 
 # The tests' reference algorithms, shared by the tests, the fuzz targets and the benchmark.
-add_library(trb_test_oracles STATIC tests/support/oracles.cc)
-target_include_directories(trb_test_oracles PUBLIC ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(trb_test_oracles PUBLIC trb_policy)
+add_library(trb_test_oracles INTERFACE)
+target_include_directories(trb_test_oracles INTERFACE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(trb_test_oracles INTERFACE trb_policy)
 
 add_executable(policy_tests
-  tests/unit/split_test.cc
-  tests/unit/pages_test.cc
-  tests/unit/allowed_origins_test.cc
-  tests/unit/decisions_test.cc
-  tests/unit/hand_off_limiter_test.cc
-  tests/unit/crash_reloads_test.cc
+  tests/unit/policy_test.cc
 )
 target_link_libraries(policy_tests PRIVATE trb_test_oracles GTest::gtest_main)
 gtest_discover_tests(policy_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)

@@ -2,54 +2,35 @@
 // list and a failing line in CI say which case it was.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
+#include <cctype>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace trb::test {
 
-inline bool IsAlnum(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// A character that is not a letter or digit, spelt out: "sp", "nl", "minus", "xA0".
-inline std::string CharWord(char c) {
-  static constexpr std::pair<char, const char*> kWords[] = {
-      {' ', "sp"},   {'\n', "nl"},   {'\t', "tab"}, {'\r', "cr"}, {';', "semi"},
-      {'\0', "nul"}, {'-', "minus"}, {'+', "plus"}, {'|', "bar"}, {'.', "dot"}};
-  for (const auto& [ch, word] : kWords) {
-    if (ch == c) return word;
-  }
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  const auto byte = static_cast<unsigned char>(c);
-  return std::string("x") + kHex[byte >> 4] + kHex[byte & 15];
-}
-
-// Letters and digits of `text` as they are; every run of anything else between them one '_',
-// and what stands before the first or after the last spelt out ("sp_SHOW", "LOAD_nl",
-// "minus_42", "empty"); at most about 40 characters, then the case's index, so that two
-// cases whose texts read alike still get two names.
+// Letters and digits as they are, other runs between them '_', those at the ends spelt out
+// ("sp_SHOW", "LOAD_nl", "empty"); about 40 characters at most, then the case's index.
 inline std::string CaseName(std::string_view text, size_t index) {
-  size_t first = 0;
-  while (first < text.size() && !IsAlnum(text[first])) ++first;
-  size_t last = text.size();
-  while (last > first && !IsAlnum(text[last - 1])) --last;
+  const auto alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+  const auto word = [](char c) -> std::string {
+    static constexpr std::string_view kChars(" \n\t\r;\0-+|.", 10);
+    static constexpr const char* kWords[] = {"sp",  "nl",    "tab",  "cr",  "semi",
+                                             "nul", "minus", "plus", "bar", "dot"};
+    if (const size_t i = kChars.find(c); i != kChars.npos) return kWords[i];
+    const auto b = static_cast<unsigned char>(c);
+    return std::string("x") + "0123456789ABCDEF"[b >> 4] + "0123456789ABCDEF"[b & 15];
+  };
+  size_t first = 0, last = text.size();
+  while (first < last && !alnum(text[first])) ++first;
+  while (last > first && !alnum(text[last - 1])) --last;
   std::string name = text.empty() ? "empty_" : "";
-  for (size_t i = 0; i < first && name.size() < 40; ++i) name += CharWord(text[i]) + "_";
-  for (size_t i = first; i < last && name.size() < 40; ++i) {
-    if (IsAlnum(text[i])) {
-      name += text[i];
-    } else if (name.back() != '_') {
-      name += '_';
-    }
+  for (size_t i = 0; i < text.size() && name.size() < 40; ++i) {
+    const bool edge = i < first || i >= last;
+    if (!name.empty() && name.back() != '_' && (edge || !alnum(text[i]))) name += '_';
+    if (edge && name.size() < 40) name += word(text[i]) + "_";
+    if (!edge && alnum(text[i])) name += text[i];
   }
-  if (name.back() != '_') name += '_';
-  for (size_t i = std::max(first, last); i < text.size() && name.size() < 40; ++i) {
-    name += CharWord(text[i]) + "_";
-  }
-  return name + std::to_string(index);
+  return name + (name.back() == '_' ? "" : "_") + std::to_string(index);
 }
 
 }  // namespace trb::test

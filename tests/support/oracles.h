@@ -1,34 +1,54 @@
-// The literal algorithms the product's fast paths must agree with, for the differential
-// tests, the fuzz targets and the benchmark's baseline. Never used by the browser: both run
-// std::regex, which can overflow the stack on long inputs.
+// The literal algorithms the product's fast paths must agree with, for the tests, the fuzz
+// targets and the benchmark. Never for the browser: std::regex overflows on long inputs.
 #pragma once
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "policy/allowed_origins.h"
+
 namespace trb::test {
 
-// Pieces of `text` between the matches of `pattern` (ECMAScript grammar):
-//  - every piece that ends where a match begins counts, even when empty;
-//  - the piece after the last match counts only when it is not empty;
-//  - a text without a match gives itself as the one piece, even when empty.
-// The pattern must not be able to match an empty stretch.
-std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pattern);
+// Pieces of `text` between matches of `pattern` (never empty ones): each before a match, even
+// empty; the one after the last match if not empty; or, without a match, the whole text.
+inline std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pattern) {
+  const std::regex re(pattern.begin(), pattern.end());
+  std::vector<std::string> pieces;
+  size_t from = 0;
+  for (std::cregex_iterator m(text.data(), text.data() + text.size(), re), end; m != end; ++m) {
+    pieces.emplace_back(text.substr(from, static_cast<size_t>(m->position(0)) - from));
+    from = static_cast<size_t>(m->position(0) + m->length(0));
+  }
+  if (pieces.empty() || from < text.size()) pieces.emplace_back(text.substr(from));
+  return pieces;
+}
 
-// Whether "^" + P' + ".*$" matches the whole rewritten URL for some pattern P, compiling
-// every pattern with std::regex at every call; a pattern std::regex rejects covers nothing.
-bool ReferenceMatches(const std::vector<std::string>& patterns, std::string_view url);
-
-// The same answer for many URLs against one list, compiling the list once.
+// Whether "^" + P' + ".*$" matches the whole rewritten URL for some pattern P of the list;
+// a pattern std::regex rejects covers nothing. ReferenceMatches compiles at every call.
 class ReferenceList {
  public:
-  explicit ReferenceList(const std::vector<std::string>& patterns);
-  bool Matches(std::string_view url) const;
+  explicit ReferenceList(const std::vector<std::string>& patterns) {
+    for (const std::string& p : patterns) {
+      try {
+        compiled_.emplace_back(RewritePattern(p), std::regex::ECMAScript | std::regex::icase);
+      } catch (const std::regex_error&) {
+      }
+    }
+  }
+  bool Matches(std::string_view url) const {
+    const std::string v = RewriteUrl(url);
+    return std::any_of(compiled_.begin(), compiled_.end(),
+                       [&](const std::regex& re) { return std::regex_match(v, re); });
+  }
 
  private:
   std::vector<std::regex> compiled_;
 };
+inline bool ReferenceMatches(const std::vector<std::string>& patterns, std::string_view url) {
+  return ReferenceList(patterns).Matches(url);
+}
 
 }  // namespace trb::test
