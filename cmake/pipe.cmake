@@ -33,8 +33,6 @@ target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
 add_executable(pipe_integration_tests
   tests/integration/pipe_commands_test.cc
   tests/integration/pipe_connection_test.cc
-  tests/integration/pipe_ui_calls_test.cc
-  tests/integration/event_writer_test.cc
 )
 target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing nlohmann_json::nlohmann_json
                                                      GTest::gtest_main)

@@ -76,7 +76,6 @@ target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
 
 add_executable(pipe_integration_tests
   tests/integration/pipe_commands_test.cc
-  tests/integration/pipe_ui_calls_test.cc
   tests/windows/named_pipe_connection_test.cc
   tests/windows/named_pipe_transport_test.cc
 )

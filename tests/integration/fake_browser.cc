@@ -1,7 +1,5 @@
 #include "fake_browser.h"
 
-#include <thread>
-
 namespace trb::testing_support {
 
 Target FakeBrowser::ResolveTarget() {
@@ -18,26 +16,12 @@ std::vector<std::string> FakeBrowser::Calls() {
   return calls_;
 }
 
-bool FakeBrowser::WaitResolveCount(int count, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (resolve_count_.load() < count) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 void FakeBrowser::Record(const std::string& line, const std::optional<Command>& command) {
   if (before_call) before_call(line.substr(0, line.find(' ')));
   std::lock_guard lock(mutex_);
   calls_.push_back(line);
   if (command) window_model.Apply(*command);
-}
-
-void FakeBrowser::LoadURL(const std::string& url) {
-  Record("LoadURL " + url);
-  std::lock_guard lock(mutex_);
-  this->url = url;
+  if (line.starts_with("LoadURL ")) url = line.substr(8);
 }
 
 std::string FakeBrowser::GetURL() {

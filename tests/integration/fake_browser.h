@@ -1,13 +1,13 @@
 // A stand-in for the main browser, its window and its handler, for driving the pipe without a
 // browser engine: records every call as a line ("LoadURL <url>", "CloseBrowser 1",
-// "SetNormalRect t l b r", ...) and answers queries from what earlier commands did, the
-// window's state kept by the window model.
+// "SetNormalRect t l b r", ...) and answers the queries from what earlier calls did (the
+// window's state is the window model's).
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,11 +20,10 @@ class FakeBrowser : public Browser, public Window, public MainHandler {
  public:
   Target ResolveTarget() override;
 
-  void LoadURL(const std::string& url) override;
+  void LoadURL(const std::string& url) override { Record("LoadURL " + url); }
   void Reload() override { Record("Reload"); }
   std::string GetURL() override;
   void CloseBrowser(bool force) override { Record(force ? "CloseBrowser 1" : "CloseBrowser 0"); }
-
   void ShowWindowNormal() override { Record("ShowWindowNormal", command::Show{}); }
   void ShowWindowTopmost() override { Record("ShowWindowTopmost", command::ShowTopmost{}); }
   void HideWindow() override { Record("HideWindow", command::Hide{}); }
@@ -36,14 +35,11 @@ class FakeBrowser : public Browser, public Window, public MainHandler {
 
   std::vector<std::string> Calls();
   int resolve_count() const { return resolve_count_.load(); }
-  // Waits (bounded) until ResolveTarget has been called `count` times.
-  bool WaitResolveCount(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
   // Runs before every recorded call, with the call's name, on the calling thread. Set before
   // the pipe thread starts.
   std::function<void(const std::string& name)> before_call;
-  // When false, ResolveTarget gives an empty target, as without a browser.
-  std::atomic<bool> has_browser{true};
+  std::atomic<bool> has_browser{true};  // false: ResolveTarget finds no browser
   // What the queries answer; a window never placed reports kUnplacedRect.
   static constexpr NormalRect kUnplacedRect{100, 200, 700, 1000};
   std::string url = "about:fake";
@@ -57,15 +53,12 @@ class FakeBrowser : public Browser, public Window, public MainHandler {
   std::atomic<int> resolve_count_{0};
 };
 
-using FakeMainHandler = FakeBrowser;  // the handler is the browser is the window
+using FakeMainHandler = FakeBrowser;  // the earlier name of the handler's part
 
 // Makes `handler` the process's g_main_handler for the life of this object.
-class ScopedMainHandler {
- public:
+struct ScopedMainHandler {
   explicit ScopedMainHandler(MainHandler* handler) { g_main_handler.store(handler); }
   ~ScopedMainHandler() { g_main_handler.store(nullptr); }
-  ScopedMainHandler(const ScopedMainHandler&) = delete;
-  ScopedMainHandler& operator=(const ScopedMainHandler&) = delete;
 };
 
 }  // namespace trb::testing_support

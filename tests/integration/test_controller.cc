@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace trb::testing_support {
 namespace {
@@ -23,33 +24,28 @@ sockaddr_un Address(const std::string& path) {
   return addr;
 }
 
-// Reads up to `count` bytes from `fd` within `timeout`; sets `closed` when the peer closed.
 std::string ReadUpTo(int fd, size_t count, std::chrono::milliseconds timeout, bool* closed) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string out;
   char buffer[65536];
-  while (out.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0) break;
+  for (pollfd p{fd, POLLIN, 0}; out.size() < count;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     const ssize_t n = recv(fd, buffer, std::min(sizeof buffer, count - out.size()), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
+    if (n <= 0 && !(n < 0 && errno == EINTR)) {
       if (closed != nullptr) *closed = true;
       break;
     }
-    out.append(buffer, static_cast<size_t>(n));
+    out.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
   }
   return out;
 }
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = "/tmp/trb-pipe-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+TempDir::TempDir() : path_("/tmp/trb-pipe-test-XXXXXX") {
+  if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
@@ -95,21 +91,18 @@ std::string TestController::ReadUntilClosed(bool* closed, std::chrono::milliseco
 }
 
 void TestController::CloseConnection() {
-  if (conn_fd_ >= 0) close(conn_fd_);
-  conn_fd_ = -1;
+  if (conn_fd_ >= 0) close(std::exchange(conn_fd_, -1));
 }
 
 void TestController::StopListening() {
-  if (listen_fd_ >= 0) close(listen_fd_);
-  listen_fd_ = -1;
+  if (listen_fd_ >= 0) close(std::exchange(listen_fd_, -1));
 }
 
 int ConnectClient(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   const sockaddr_un addr = Address(path);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
-  close(fd);
-  return -1;
+  return close(fd), -1;
 }
 
 int ListenAt(const std::string& path, int backlog) {
@@ -119,8 +112,7 @@ int ListenAt(const std::string& path, int backlog) {
       listen(fd, backlog) == 0) {
     return fd;
   }
-  close(fd);
-  return -1;
+  return close(fd), -1;
 }
 
 }  // namespace trb::testing_support
