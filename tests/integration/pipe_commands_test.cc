@@ -162,13 +162,9 @@ std::string Full(std::string head, char fill = ' ') {
 
 // A command over the carried bound that ends on a read's last byte, in reads, then more.
 Strings OverLong() {
-  std::string stream = "LOAD ";
-  stream.resize((Framer::kMaxCarried / Framer::kReadSize + 3) * Framer::kReadSize - 1, 'z');
-  stream += ";";
-  Strings reads;
-  for (size_t at = 0; at < stream.size(); at += Framer::kReadSize) {
-    reads.push_back(stream.substr(at, Framer::kReadSize));
-  }
+  Strings reads(Framer::kMaxCarried / Framer::kReadSize + 3, std::string(Framer::kReadSize, 'z'));
+  reads.front().replace(0, 5, "LOAD ");
+  reads.back().back() = ';';
   reads.push_back("SHOW;ISHIDDEN");
   return reads;
 }

@@ -34,7 +34,7 @@ TEST(PipeConnection, NoListenerOrABusyOne) {
     const int filler = ConnectClient(s.controller.path());  // takes the only slot
     std::atomic<int> busy{0};
     ConnectOptions options;
-    options.busy_timeout = what == "busy" ? 200ms : 20s;
+    options.busy_timeout = what == "busy" ? 200ms : 1h;  // "stopped": only the stop ends it
     options.on_busy = [&] { ++busy; };
     if (what == "no file" || what == "dead") s.controller.StopListening();
     s.pipe.Start(what == "no file" ? s.controller.dir() + "/none" : s.controller.path(), s.stop,
@@ -181,14 +181,10 @@ TEST(Events, EachIsOneLineOfJsonNamedFirst) {
   const std::string read = ok + " \uFFFD \uFFFD\uFFFD \uFFFD\uFFFD\uFFFD \uFFFD";  // replaced
   const std::pair<std::string, Json> cases[] = {
       {events::Url(text), {{"event", "url"}, {"url", read}}},
-      {events::Load("u"), {{"event", "load"}, {"url", "u"}}},
       {events::LoadError(text, -105, text, true),
        {{"event", "load-error"}, {"url", read}, {"code", -105}, {"text", read}, {"main", true}}},
-      {events::Denied("u", false), {{"event", "denied"}, {"url", "u"}, {"main", false}}},
-      {events::Handoff("tavrin:x"), {{"event", "handoff"}, {"url", "tavrin:x"}}},
       {events::Title(text), {{"event", "title"}, {"title", read}}},
       {events::Window("minimized"), {{"event", "window"}, {"state", "minimized"}}},
-      {events::Popup("u"), {{"event", "popup"}, {"url", "u"}}},
       {events::RendererGone("killed"), {{"event", "renderer-gone"}, {"status", "killed"}}},
       {events::Dropped(UINT64_MAX), {{"event", "dropped"}, {"count", UINT64_MAX}}}};
   for (const auto& [line, object] : cases) {
