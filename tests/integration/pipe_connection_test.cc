@@ -295,6 +295,9 @@ TEST(EventWriter, WithoutAListenerOrResourcesSaysSoAndHoldsNothing) {
        {std::pair{-1, "nothing listens on the events pipe /none/a or /none/b; running without"},
         {RLIMIT_NOFILE, "cannot set up the events pipe \\(eventfd\\)"},
         {RLIMIT_NPROC, "cannot start the events thread"}}) {
+#ifdef __SANITIZE_ADDRESS__
+    if (resource == RLIMIT_NOFILE) continue;  // the sanitizers' own checks need descriptors
+#endif
     auto child = [resource = resource] {
       const int lowest_free = dup(0);  // the one descriptor left: for the writer's stop signal
       close(lowest_free);
