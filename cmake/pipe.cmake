@@ -16,15 +16,8 @@ target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads)
 target_link_libraries(trb_pipe PRIVATE nlohmann_json::nlohmann_json)
 
-add_executable(pipe_unit_tests
-  tests/unit/pipe_framing_test.cc
-  tests/unit/pipe_command_language_test.cc
-  tests/unit/pipe_socket_path_test.cc
-  tests/unit/events_test.cc
-  tests/unit/window_model_test.cc
-)
-target_include_directories(pipe_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(pipe_unit_tests PRIVATE trb_pipe nlohmann_json::nlohmann_json GTest::gtest_main)
+add_executable(pipe_unit_tests tests/unit/window_model_test.cc)
+target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
 gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
 # The window model as a program, for the randomised end-to-end window test.
@@ -39,19 +32,11 @@ target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
 
 add_executable(pipe_integration_tests
   tests/integration/pipe_commands_test.cc
-  tests/integration/pipe_framing_test.cc
   tests/integration/pipe_connection_test.cc
-  tests/integration/pipe_ui_calls_test.cc
-  tests/integration/event_writer_test.cc
 )
 target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing nlohmann_json::nlohmann_json
                                                      GTest::gtest_main)
 gtest_discover_tests(pipe_integration_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
-
-# StartPipeThread works once per process, so every case here runs in a process of its own.
-add_executable(pipe_thread_tests tests/integration/pipe_thread_test.cc)
-target_link_libraries(pipe_thread_tests PRIVATE trb_pipe_testing GTest::gtest_main)
-gtest_discover_tests(pipe_thread_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 
 if(TRBROWSER_BENCH)
   add_executable(bench_pipe_roundtrip bench/pipe_roundtrip.cc)

@@ -68,11 +68,7 @@ add_library(trb_pipe STATIC
 target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads user32)
 
-add_executable(pipe_unit_tests
-  tests/unit/pipe_framing_test.cc
-  tests/unit/pipe_command_language_test.cc
-)
-target_include_directories(pipe_unit_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+add_executable(pipe_unit_tests tests/unit/window_model_test.cc)
 target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
 gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 
@@ -86,8 +82,6 @@ target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
 
 add_executable(pipe_integration_tests
   tests/integration/pipe_commands_test.cc
-  tests/integration/pipe_framing_test.cc
-  tests/integration/pipe_ui_calls_test.cc
   tests/windows/named_pipe_connection_test.cc
 )
 target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing GTest::gtest_main)

@@ -1,12 +1,13 @@
-// A stand-in for the main browser, its window and its handler that records every call, for
-// driving the pipe controller without a browser engine.
+// A stand-in for the main browser, its window and its handler, for driving the pipe without a
+// browser engine: records every call as a line ("LoadURL <url>", "CloseBrowser 1",
+// "SetNormalRect t l b r", ...) and answers the queries from what earlier calls did (the
+// window's state is the window model's).
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <functional>
-#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,80 +16,49 @@
 
 namespace trb::testing_support {
 
-class FakeMainHandler;
-
-class FakeBrowser : public Browser {
+class FakeBrowser : public Browser, public Window, public MainHandler {
  public:
-  explicit FakeBrowser(FakeMainHandler& owner) : owner_(owner) {}
-  void LoadURL(const std::string& url) override;
-  void Reload() override;
+  Target ResolveTarget() override;
+
+  void LoadURL(const std::string& url) override { Record("LoadURL " + url); }
+  void Reload() override { Record("Reload"); }
   std::string GetURL() override;
-  void CloseBrowser(bool force) override;
-
- private:
-  FakeMainHandler& owner_;
-};
-
-class FakeWindow : public Window {
- public:
-  explicit FakeWindow(FakeMainHandler& owner) : owner_(owner) {}
-  void ShowWindowNormal() override;
-  void ShowWindowTopmost() override;
-  void HideWindow() override;
-  void MinimizeWindow() override;
+  void CloseBrowser(bool force) override { Record(force ? "CloseBrowser 1" : "CloseBrowser 0"); }
+  void ShowWindowNormal() override { Record("ShowWindowNormal", command::Show{}); }
+  void ShowWindowTopmost() override { Record("ShowWindowTopmost", command::ShowTopmost{}); }
+  void HideWindow() override { Record("HideWindow", command::Hide{}); }
+  void MinimizeWindow() override { Record("MinimizeWindow", command::Minimize{}); }
   void SetNormalRect(const NormalRect& rect) override;
-  void ForbidResize() override;
+  void ForbidResize() override { Record("ForbidResize", command::NoResize{}); }
   bool IsWindowHidden() override;
   NormalRect GetNormalRect() override;
 
- private:
-  void Run(const std::string& line, const Command& command);
-  FakeMainHandler& owner_;
-};
-
-// Records calls as text lines ("LoadURL <url>", "CloseBrowser 1", "SetNormalRect t l b r",
-// ...) and keeps the window's state in the window model, so that queries answer what earlier
-// commands did.
-class FakeMainHandler : public MainHandler {
- public:
-  FakeMainHandler();
-  Target ResolveTarget() override;
-
   std::vector<std::string> Calls();
   int resolve_count() const { return resolve_count_.load(); }
-  // Waits (bounded) until ResolveTarget has been called `count` times.
-  bool WaitResolveCount(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-  // Runs before every recorded browser or window call, with the call's name, on the calling
-  // thread. Set before the pipe thread starts.
+  // Runs before every recorded call, with the call's name, on the calling thread. Set before
+  // the pipe thread starts.
   std::function<void(const std::string& name)> before_call;
-  // When false, ResolveTarget gives an empty target, as without a browser.
-  std::atomic<bool> has_browser{true};
-
-  // State the queries report. The report of a window never placed gives kUnplacedRect.
+  std::atomic<bool> has_browser{true};  // false: ResolveTarget finds no browser
+  // What the queries answer; a window never placed reports kUnplacedRect.
   static constexpr NormalRect kUnplacedRect{100, 200, 700, 1000};
   std::string url = "about:fake";
   WindowModel window_model;
 
  private:
-  friend class FakeBrowser;
-  friend class FakeWindow;
-  void Record(const std::string& name, const std::string& line);
+  void Record(const std::string& line, const std::optional<Command>& command = std::nullopt);
 
   std::mutex mutex_;
   std::vector<std::string> calls_;
   std::atomic<int> resolve_count_{0};
-  std::shared_ptr<FakeBrowser> browser_;
-  std::shared_ptr<FakeWindow> window_;
 };
 
+using FakeMainHandler = FakeBrowser;  // the earlier name of the handler's part
+
 // Makes `handler` the process's g_main_handler for the life of this object.
-class ScopedMainHandler {
- public:
+struct ScopedMainHandler {
   explicit ScopedMainHandler(MainHandler* handler) { g_main_handler.store(handler); }
   ~ScopedMainHandler() { g_main_handler.store(nullptr); }
-  ScopedMainHandler(const ScopedMainHandler&) = delete;
-  ScopedMainHandler& operator=(const ScopedMainHandler&) = delete;
 };
 
 }  // namespace trb::testing_support

@@ -1,6 +1,5 @@
 #include "test_controller.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,15 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace trb::testing_support {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 sockaddr_un Address(const std::string& path) {
   sockaddr_un addr{};
@@ -26,17 +24,28 @@ sockaddr_un Address(const std::string& path) {
   return addr;
 }
 
-int MillisLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+std::string ReadUpTo(int fd, size_t count, std::chrono::milliseconds timeout, bool* closed) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string out;
+  char buffer[65536];
+  for (pollfd p{fd, POLLIN, 0}; out.size() < count;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    const ssize_t n = recv(fd, buffer, std::min(sizeof buffer, count - out.size()), 0);
+    if (n <= 0 && !(n < 0 && errno == EINTR)) {
+      if (closed != nullptr) *closed = true;
+      break;
+    }
+    out.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  }
+  return out;
 }
 
 }  // namespace
 
-TempDir::TempDir() {
-  std::string pattern = "/tmp/trb-pipe-test-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+TempDir::TempDir() : path_("/tmp/trb-pipe-test-XXXXXX") {
+  if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
 }
 
 TempDir::~TempDir() {
@@ -46,8 +55,7 @@ TempDir::~TempDir() {
 
 TestController::TestController(int backlog, std::string socket_name)
     : path_(dir_.path() + "/" + socket_name), listen_fd_(ListenAt(path_, backlog)) {
-  if (listen_fd_ < 0)
-    throw std::runtime_error(std::string("cannot listen: ") + std::strerror(errno));
+  if (listen_fd_ < 0) throw std::runtime_error("cannot listen: " + std::string(strerror(errno)));
 }
 
 TestController::~TestController() {
@@ -57,8 +65,8 @@ TestController::~TestController() {
 
 bool TestController::Accept(std::chrono::milliseconds timeout) {
   CloseConnection();
-  pollfd fd{listen_fd_, POLLIN, 0};
-  if (poll(&fd, 1, static_cast<int>(timeout.count())) <= 0) return false;
+  pollfd p{listen_fd_, POLLIN, 0};
+  if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
   conn_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
   return conn_fd_ >= 0;
 }
@@ -74,67 +82,37 @@ bool TestController::Send(std::string_view bytes) {
 }
 
 std::string TestController::Read(size_t count, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  std::string out;
-  char buffer[65536];
-  while (out.size() < count) {
-    pollfd fd{conn_fd_, POLLIN, 0};
-    if (poll(&fd, 1, MillisLeft(deadline)) <= 0) break;
-    const ssize_t n = recv(conn_fd_, buffer, std::min(sizeof buffer, count - out.size()), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  return out;
+  return ReadUpTo(conn_fd_, count, timeout, nullptr);
 }
 
 std::string TestController::ReadUntilClosed(bool* closed, std::chrono::milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  std::string out;
-  char buffer[65536];
   *closed = false;
-  for (;;) {
-    pollfd fd{conn_fd_, POLLIN, 0};
-    if (poll(&fd, 1, MillisLeft(deadline)) <= 0) return out;
-    const ssize_t n = recv(conn_fd_, buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *closed = true;
-      return out;
-    }
-    out.append(buffer, static_cast<size_t>(n));
-  }
+  return ReadUpTo(conn_fd_, std::numeric_limits<size_t>::max(), timeout, closed);
 }
 
 void TestController::CloseConnection() {
-  if (conn_fd_ >= 0) close(conn_fd_);
-  conn_fd_ = -1;
+  if (conn_fd_ >= 0) close(std::exchange(conn_fd_, -1));
 }
 
 void TestController::StopListening() {
-  if (listen_fd_ >= 0) close(listen_fd_);
-  listen_fd_ = -1;
+  if (listen_fd_ >= 0) close(std::exchange(listen_fd_, -1));
 }
 
 int ConnectClient(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   const sockaddr_un addr = Address(path);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
+  return close(fd), -1;
 }
 
 int ListenAt(const std::string& path, int backlog) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_un addr = Address(path);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(fd, backlog) != 0) {
-    close(fd);
-    return -1;
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
+      listen(fd, backlog) == 0) {
+    return fd;
   }
-  return fd;
+  return close(fd), -1;
 }
 
 }  // namespace trb::testing_support

@@ -1,54 +1,47 @@
-// The controller's side of the pipe for tests: a listening Unix socket in a private
-// directory, with bounded reads and writes so that a broken browser side fails a test
-// instead of hanging it.
+// The controller's side of the pipe for tests, and a pipe thread with the fake browser behind
+// it. Reads are bounded, so a broken browser side fails a test instead of hanging it. Here on
+// a Unix socket (test_controller.cc); tests/windows/test_controller_win.cc on a named pipe.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
+#include <functional>
+#include <future>
 #include <string>
 #include <string_view>
+#include <thread>
+
+#include "fake_browser.h"
+#include "pipe/pipe_thread.h"
 
 namespace trb::testing_support {
 
 using namespace std::chrono_literals;
 
-// A private directory, removed with everything in it.
-class TempDir {
+class TempDir {  // a private directory, removed with everything in it
  public:
   TempDir();
   ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
 };
 
-class TestController {
+class TestController {  // listens on `socket_name` in a private directory
  public:
-  // Listens on `socket_name` inside a fresh private directory.
   explicit TestController(int backlog = 8, std::string socket_name = "ctl.sock");
   ~TestController();
-  TestController(const TestController&) = delete;
-  TestController& operator=(const TestController&) = delete;
-
   const std::string& dir() const { return dir_.path(); }
-  const std::string& path() const { return path_; }
-
-  // Accepts the next connection (closing a previous one). False on time-out.
-  bool Accept(std::chrono::milliseconds timeout = 20s);
-  // Writes all of `bytes` on the accepted connection. False when that failed.
+  const std::string& path() const { return path_; }      // the browser's "named-pipe" value
+  bool Accept(std::chrono::milliseconds timeout = 20s);  // closes a previous connection
   bool Send(std::string_view bytes);
-  // Reads until `count` bytes have arrived, the browser side closed, or the time-out.
+  // Until `count` bytes, the browser side's close, or the time-out.
   std::string Read(size_t count, std::chrono::milliseconds timeout = 20s);
-  // Reads until the browser side closes the connection. `closed` tells whether it did
-  // within the time-out.
   std::string ReadUntilClosed(bool* closed, std::chrono::milliseconds timeout = 20s);
-  // Closes the accepted connection.
   void CloseConnection();
-  // Stops listening; the socket file stays (connecting to it is then refused).
-  void StopListening();
-
+  void StopListening();  // the socket file stays: connecting to it is then refused
   int connection_fd() const { return conn_fd_; }
 
  private:
@@ -58,10 +51,60 @@ class TestController {
   int conn_fd_ = -1;
 };
 
-// A client connection made by the test itself (to fill a listener's backlog).
-int ConnectClient(const std::string& path);  // -1 on failure
+// Unix socket only: a client of the test's own (to fill a backlog), a bare listener; -1 on
+// failure.
+int ConnectClient(const std::string& path);
+int ListenAt(const std::string& path, int backlog = 8);
 
-// A bare listening socket at `path`, for a second listener beside a TestController.
-int ListenAt(const std::string& path, int backlog = 8);  // -1 on failure
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (; !done(); std::this_thread::sleep_for(1ms)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+  }
+  return true;
+}
+
+struct Gate {  // holds one call of the fake until the test lets it go
+  void EnterAndWait() { entered.set_value(), released.get_future().wait(); }
+  bool WaitEntered() { return entered_future.wait_for(30s) == std::future_status::ready; }
+  void Release() { released.set_value(); }
+  std::promise<void> entered, released;
+  std::future<void> entered_future = entered.get_future();
+};
+
+// One pipe thread against one test controller, with the fake browser as g_main_handler.
+struct PipeSession {
+  explicit PipeSession(int backlog = 8) : controller(backlog) {}
+  bool Connect(ConnectOptions options = {}) {  // starts the pipe thread, accepts it
+    pipe.Start(controller.path(), stop, std::move(options));
+    return controller.Accept();
+  }
+  bool WaitEnded() {
+    return WaitUntil([&] { return pipe.ended(); });
+  }
+  std::string StopAndRead() {  // all the browser side wrote; fails the test unless it closed
+    pipe.Stop();
+    bool closed = false;
+    std::string got = controller.ReadUntilClosed(&closed);
+    EXPECT_TRUE(closed);
+    return got;
+  }
+
+  FakeMainHandler handler;
+  ScopedMainHandler scoped{&handler};
+  TestController controller;
+  StopSignal stop;
+  PipeThread pipe;  // last: stopped and joined before the rest goes
+};
+
+inline constexpr char kDefaultReport[] = "GEOMETRY 100 200 700 1000";  // of a window never placed
+
+// The pipe thread ended without touching the browser or the settings (set to hide on close).
+inline void ExpectUntouched(PipeSession& s) {
+  EXPECT_TRUE(s.WaitEnded());
+  EXPECT_EQ(s.handler.resolve_count(), 0);
+  EXPECT_TRUE(s.handler.Calls().empty());
+  EXPECT_TRUE(s.handler.hide_on_close_);
+}
 
 }  // namespace trb::testing_support
