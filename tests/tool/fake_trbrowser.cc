@@ -1,7 +1,7 @@
 // trbrowser for trbrowserctl's tests: the real pipe server on the --named-pipe socket, with the
 // recording fake browser behind it. It says what it saw on stderr; the environment makes it
-// misbehave: FAKE_MODE exit-early|no-connect|window-closed|no-exit; FAKE_ON CALL:ACTION (hang,
-// exit, interrupt or abort the tool when the pipe makes that call of the fake); FAKE_SWAP
+// misbehave: FAKE_MODE exit-early|no-connect|interrupt|window-closed|no-exit; FAKE_ON CALL:ACTION
+// (hang, exit, interrupt or abort the tool when the pipe makes that call of the fake); FAKE_SWAP
 // REPLY=OTHER; FAKE_DRIBBLE (byte by byte); FAKE_STALE (GETURLs that still see the old page);
 // FAKE_EVENTS (connects --events-pipe); FAKE_EXIT (the exit code).
 #include <poll.h>
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
   });
   const std::string mode = Env("FAKE_MODE"), on = Env("FAKE_ON");
   if (mode == "exit-early") return 1;
-  if (mode == "no-connect") pause();
+  if (mode == "no-connect" || (mode == "interrupt" && kill(getppid(), SIGINT) == 0)) pause();
   struct stat info = {};
   stat(pipe.c_str(), &info);
   std::fprintf(stderr, "fake-trbrowser: argv%s; socket mode %o\n", args.c_str(),
