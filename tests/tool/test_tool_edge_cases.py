@@ -167,7 +167,7 @@ class ToolEdgeCases(unittest.TestCase):
     def test_another_users_connection_is_refused(self):
         tool = subprocess.Popen([TOOL, "--pipe", self.sock, "--no-launch", "--timeout=2"],
                                 stderr=subprocess.PIPE, text=True)
-        while not os.path.exists(self.sock):
+        while not os.path.exists(self.sock) and tool.poll() is None:
             time.sleep(0.01)
         os.chmod(self.dir, 0o777)
         os.chmod(self.sock, 0o777)
