@@ -47,11 +47,11 @@ CASES = [
      'unexpected reply to "ISHIDDEN": "HELLO"', []),
     ("malformed_report", ["-c", "SHOW"], {"FAKE_SWAP": REPORT + "=GEOMETRY 1 2 3 99999999999"},
      None, None, 6, [], r'without the final report \(received "GEOMETRY 1 2 3 99999999999"\)', []),
-    ("silent_browser", LOADED + ["-c", "ISHIDDEN", "--timeout=1"],
-     {"FAKE_ON": "IsWindowHidden:hang"}, None, None, 7, [], 'no reply to "ISHIDDEN" within 1 s',
+    ("silent_browser", LOADED + ["-c", "ISHIDDEN", "--timeout=2"],
+     {"FAKE_ON": "IsWindowHidden:hang"}, None, None, 7, [], 'no reply to "ISHIDDEN" within 2 s',
      ["terminated"]),
-    ("browser_stuck_after_session", ["-c", "QUIT", "--timeout=1"], {"FAKE_MODE": "no-exit"},
-     None, None, 9, [REPORT], "did not exit within 1 s", ["terminated"]),
+    ("browser_stuck_after_session", ["-c", "QUIT", "--timeout=2"], {"FAKE_MODE": "no-exit"},
+     None, None, 9, [REPORT], "did not exit within 2 s", ["terminated"]),
     ("browser_never_connects", ["--timeout=0.5"], {"FAKE_MODE": "no-connect"}, None, None, 5, [],
      r"no browser connected .* within 0.5 s; .*raise --timeout", ["terminated"]),
     ("ctrl_c_before_connecting", [], {"FAKE_MODE": "interrupt"}, None, None, 130, [],
@@ -69,7 +69,7 @@ CASES = [
     ("wait_url_polls", LOADED + ["--wait-url", "http://127.0.0.1/do", "-c", "GETURL"],
      {"FAKE_STALE": "3"}, None, None, 0, ["GETURL http://127.0.0.1/done", REPORT], None,
      [r"received LOAD \S+;(GETURL;" + MARK + "){5}QUIT;$"]),
-    ("wait_url_timeout", ["--wait-url", "http://127.0.0.1/never", "-c", "SHOW", "--timeout=1"],
+    ("wait_url_timeout", ["--wait-url", "http://127.0.0.1/never", "-c", "SHOW", "--timeout=2"],
      {}, None, None, 8, [REPORT], r'did not start .* \(last: "about:fake"\)$',
      [r"received (GETURL;" + MARK + ")+QUIT;$"]),
     ("wait_load_event", LOADED + ["--wait-load", "http://127.0.0.1/do", "-c", "ISHIDDEN",
@@ -80,8 +80,8 @@ CASES = [
     ("wait_load_without_events", LOADED + ["--wait-load", "http://127.0.0.1/do", "-c", "GETURL"],
      {"FAKE_STALE": "3"}, None, None, 0, ["GETURL http://127.0.0.1/done", REPORT], None,
      [r"received LOAD \S+;(GETURL;" + MARK + "){5}QUIT;$"]),
-    ("wait_load_timeout", ["--wait-load", "http://127.0.0.1/never", "-c", "SHOW", "--timeout=1"],
-     {"FAKE_EVENTS": "1"}, None, None, 8, [REPORT], "finished loading within 1 s",
+    ("wait_load_timeout", ["--wait-load", "http://127.0.0.1/never", "-c", "SHOW", "--timeout=2"],
+     {"FAKE_EVENTS": "1"}, None, None, 8, [REPORT], "finished loading within 2 s",
      [r"received QUIT;$"]),
     ("events_browser_has_none", ["--events", "-c", "SHOW"], {}, None, None, 0, [REPORT],
      "did not connect to the events socket", []),
@@ -165,7 +165,7 @@ class ToolEdgeCases(unittest.TestCase):
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to connect as another user")
     def test_another_users_connection_is_refused(self):
-        tool = subprocess.Popen([TOOL, "--pipe", self.sock, "--no-launch", "--timeout=2"],
+        tool = subprocess.Popen([TOOL, "--pipe", self.sock, "--no-launch", "--timeout=5"],
                                 stderr=subprocess.PIPE, text=True)
         while not os.path.exists(self.sock) and tool.poll() is None:
             time.sleep(0.01)
