@@ -6,6 +6,7 @@
 // FAKE_EVENTS (connects --events-pipe); FAKE_EXIT (the exit code).
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,8 +94,8 @@ int main(int argc, char** argv) {
     if (arg.rfind("--named-pipe=", 0) == 0) pipe = arg.substr(13);
     if (arg.rfind("--events-pipe=", 0) == 0) events_pipe = arg.substr(14);
   }
+  prctl(PR_SET_PDEATHSIG, SIGKILL);              // no fake outlives a tool that died
   std::puts("fake-trbrowser: noise on stdout");  // never the tool's stdout
-  std::fflush(stdout);
   signal(SIGTERM, [](int) {
     constexpr char kSaid[] = "fake-trbrowser: terminated\n";
     [[maybe_unused]] ssize_t n = write(STDERR_FILENO, kSaid, sizeof kSaid - 1);
