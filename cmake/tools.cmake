@@ -17,14 +17,10 @@ target_link_libraries(trbctl_core PRIVATE nlohmann_json::nlohmann_json)
 add_executable(trbrowserctl ${TRB_TOOLS_DIR}/tools/main.cc)
 target_link_libraries(trbrowserctl PRIVATE trbctl_core)
 
-add_executable(tool_unit_tests
-  ${TRB_TOOLS_DIR}/tests/tool/options_test.cc
-  ${TRB_TOOLS_DIR}/tests/tool/reply_plan_test.cc
-  ${TRB_TOOLS_DIR}/tests/tool/listener_test.cc
-)
-target_link_libraries(tool_unit_tests PRIVATE trbctl_core trb_pipe_testing GTest::gtest_main)
-target_include_directories(tool_unit_tests PRIVATE ${TRB_TOOLS_DIR}/tests/integration)
-gtest_discover_tests(tool_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+# A browser for the tool's tests: the real pipe server with the recording fake behind it.
+add_executable(fake_trbrowser ${TRB_TOOLS_DIR}/tests/tool/fake_trbrowser.cc)
+target_link_libraries(fake_trbrowser PRIVATE trb_pipe_testing)
+target_include_directories(fake_trbrowser PRIVATE ${TRB_TOOLS_DIR}/tests/integration)
 
 # The tool as a process against a fake browser over a real socket.
 find_package(Python3 COMPONENTS Interpreter)
@@ -34,7 +30,7 @@ if(Python3_Interpreter_FOUND)
     WORKING_DIRECTORY ${TRB_TOOLS_DIR}/tests/tool)
   set_tests_properties(tool_edge_cases PROPERTIES
     LABELS integration TIMEOUT 300
-    ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>")
+    ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>;FAKE_TRBROWSER=$<TARGET_FILE:fake_trbrowser>")
 
   # The tool and the documented examples against the real browser under a display.
   if(TARGET trbrowser)

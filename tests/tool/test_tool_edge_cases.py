@@ -1,290 +1,183 @@
-"""trbrowserctl as a process, against a fake browser over a real socket (no display)."""
-import json
+"""trbrowserctl as a process, against the fake trbrowser (the real pipe server) over a real socket."""
 import os
-import signal
+import re
+import shutil
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-TOOL = os.environ.get("TRBROWSERCTL", "")
-HERE = os.path.dirname(os.path.abspath(__file__))
-FAKE = os.path.join(HERE, "fake_browser.py")
+TOOL, FAKE = os.environ.get("TRBROWSERCTL", ""), os.environ.get("FAKE_TRBROWSER", "")
+REPORT = "GEOMETRY 100 200 700 1000"  # the fake's window, never placed
+URL = "http://127.0.0.1/p?q=ISHIDDEN%200&r=GEOMETRY"  # holds the text of other replies
+MARK = r"#trbrowserctl-\w+;"
+SESSION = ["-c", "LOAD " + URL, "-c", "GETURL;ISHIDDEN;SHOW;ISHIDDEN", "-c", "load x", "-c",
+           "GEOMETRY 1 2 3", "-c", "", "--", "--no-sandbox", "--url=http://127.0.0.1/"]
+SESSION_OUT = ["GETURL " + URL, "ISHIDDEN 1", "ISHIDDEN 0", "ERROR Syntax Error: load x",
+               "ERROR Syntax Error: GEOMETRY 1 2 3", "ERROR Syntax Error: ", REPORT]
+LOADED = ["-c", "LOAD http://127.0.0.1/done"]
+EVENTS = (r'^{"event":"title","title":"fake \\"quoted\\""}\n{"event":"load","url":"http://127.0.0.1/'
+          r'done"}\n{"event":"window","state":"hidden"}\n\Z')
 
-EXIT_USAGE, EXIT_SOCKET, EXIT_START, EXIT_NO_CONNECTION = 2, 3, 4, 5
-EXIT_LOST, EXIT_REPLY_TIMEOUT, EXIT_WAIT_URL, EXIT_STUCK = 6, 7, 8, 9
+# Name, tool arguments (after --pipe, --browser and --timeout), the fake's environment, stdin
+# (None: open and silent), setup at the socket path, exit status, stdout lines, the tool's one
+# complaint (None: none), what the fake and the events file must show.
+CASES = [
+    ("replies_cut_apart", SESSION, {}, None, None, 0, SESSION_OUT, None,
+     [r"argv --named-pipe=/\S+ --no-sandbox --url=http://127.0.0.1/; socket mode 600$",
+      r"received LOAD \S+;GETURL;" + MARK + "ISHIDDEN;SHOW;ISHIDDEN;load x;.*;;QUIT;$"]),
+    ("replies_dribbled", SESSION, {"FAKE_DRIBBLE": "1"}, None, None, 0, SESSION_OUT, None, []),
+    ("stdin_lines", [], {}, "LOAD http://127.0.0.1/a\r\n\nGETURL\nSHOW;ISHIDDEN\nQUIT\nSHOW\n",
+     None, 0, ["GETURL http://127.0.0.1/a", "ISHIDDEN 0", REPORT], None,
+     [r"received LOAD http://127.0.0.1/a;GETURL;" + MARK + "SHOW;ISHIDDEN;QUIT;$"]),
+    ("stdin_ends_without_newline", [], {}, "SHOW\nISHIDDEN", None, 0, ["ISHIDDEN 0", REPORT], None,
+     [r"received SHOW;ISHIDDEN;QUIT;$"]),
+    ("stale_socket_replaced", ["-c", "ISHIDDEN"], {}, None, "stale", 0, ["ISHIDDEN 1", REPORT],
+     None, []),
+    ("live_socket_refused", ["-c", "ISHIDDEN"], {}, None, "live", 3, [], "another controller", []),
+    ("file_kept", ["-c", "ISHIDDEN"], {}, None, "file", 3, [], "exists and is not a socket", []),
+    ("path_too_long", ["--pipe", "/tmp/" + "x" * 200], {}, None, None, 3, [], "too long", []),
+    ("exit_code_passed_on", ["-c", "QUIT"], {"FAKE_EXIT": "1"}, None, None, 1, [REPORT], None, []),
+    ("window_closed_by_user", [], {"FAKE_MODE": "window-closed"}, None, None, 0, [REPORT], None,
+     [r"received $"]),
+    ("connection_lost", ["-c", "SHOW", "-c", "ISHIDDEN"], {"FAKE_ON": "ShowWindowNormal:exit"},
+     None, None, 6, [], "closed the connection without the final report$", []),
+    ("unexpected_reply", ["-c", "ISHIDDEN"], {"FAKE_SWAP": "ISHIDDEN 1=HELLO"}, None, None, 6, [],
+     'unexpected reply to "ISHIDDEN": "HELLO"', []),
+    ("malformed_report", ["-c", "SHOW"], {"FAKE_SWAP": REPORT + "=GEOMETRY 1 2 3 99999999999"},
+     None, None, 6, [], r'without the final report \(received "GEOMETRY 1 2 3 99999999999"\)', []),
+    ("silent_browser", LOADED + ["-c", "ISHIDDEN", "--timeout=2"],
+     {"FAKE_ON": "IsWindowHidden:hang"}, None, None, 7, [], 'no reply to "ISHIDDEN" within 2 s',
+     ["terminated"]),
+    ("browser_stuck_after_session", ["-c", "QUIT", "--timeout=2"], {"FAKE_MODE": "no-exit"},
+     None, None, 9, [REPORT], "did not exit within 2 s", ["terminated"]),
+    ("browser_never_connects", ["--timeout=0.5"], {"FAKE_MODE": "no-connect"}, None, None, 5, [],
+     r"no browser connected .* within 0.5 s; .*raise --timeout", ["terminated"]),
+    ("ctrl_c_before_connecting", [], {"FAKE_MODE": "interrupt"}, None, None, 130, [],
+     "interrupted while waiting for the browser to connect", ["terminated"]),
+    ("browser_exits_early", [], {"FAKE_MODE": "exit-early"}, None, None, 4, [],
+     "the browser exited with code 1 before connecting", []),
+    ("browser_missing", ["--browser", "/nonexistent/trbrowser"], {}, None, None, 4, [],
+     "cannot start the browser /nonexistent/trbrowser", []),
+    ("no_launch_nobody_connects", ["--no-launch", "--timeout=0.5"], {}, None, None, 5, [],
+     "start the browser with --named-pipe=/", []),
+    ("usage_pipe", ["--pipe"], {}, None, None, 2, [], "--pipe needs", []),
+    ("usage_timeout", ["--timeout=0"], {}, None, None, 2, [], "--timeout needs", []),
+    ("usage_events_file", ["--events="], {}, None, None, 2, [], "--events= needs", []),
+    ("usage_option", ["-x"], {}, None, None, 2, [], "unknown option -x", []),
+    ("wait_url_polls", LOADED + ["--wait-url", "http://127.0.0.1/do", "-c", "GETURL"],
+     {"FAKE_STALE": "3"}, None, None, 0, ["GETURL http://127.0.0.1/done", REPORT], None,
+     [r"received LOAD \S+;(GETURL;" + MARK + "){5}QUIT;$"]),
+    ("wait_url_timeout", ["--wait-url", "http://127.0.0.1/never", "-c", "SHOW", "--timeout=2"],
+     {}, None, None, 8, [REPORT], r'did not start .* \(last: "about:fake"\)$',
+     [r"received (GETURL;" + MARK + ")+QUIT;$"]),
+    ("wait_load_event", LOADED + ["--wait-load", "http://127.0.0.1/do", "-c", "ISHIDDEN",
+                                  "--events={dir}/events"],
+     {"FAKE_EVENTS": "1", "FAKE_STALE": "1000"}, None, None, 0, ["ISHIDDEN 1", REPORT], None,
+     [r"argv --named-pipe=(\S+) --events-pipe=\1-events;", r"received LOAD \S+;ISHIDDEN;QUIT;$",
+      EVENTS]),
+    ("wait_load_without_events", LOADED + ["--wait-load", "http://127.0.0.1/do", "-c", "GETURL"],
+     {"FAKE_STALE": "3"}, None, None, 0, ["GETURL http://127.0.0.1/done", REPORT], None,
+     [r"received LOAD \S+;(GETURL;" + MARK + "){5}QUIT;$"]),
+    ("wait_load_timeout", ["--wait-load", "http://127.0.0.1/never", "-c", "SHOW", "--timeout=2"],
+     {"FAKE_EVENTS": "1"}, None, None, 8, [REPORT], "finished loading within 2 s",
+     [r"received QUIT;$"]),
+    ("events_browser_has_none", ["--events", "-c", "SHOW"], {}, None, None, 0, [REPORT],
+     "did not connect to the events socket", []),
+    # The first Ctrl-C, during a command, ends the session after its reply: no line after it.
+    ("ctrl_c_then_sigterm_kills", ["-c", "ISHIDDEN"], {"FAKE_ON": "IsWindowHidden:abort"}, None, None,
+     130, [], "interrupted again; killing the browser", []),
+    ("first_ctrl_c_quits", [], {"FAKE_ON": "IsWindowHidden:interrupt"}, "ISHIDDEN\nSHOW\0\nSHOW\n",
+     None, 0, ["ISHIDDEN 1", REPORT], None, [r"received ISHIDDEN;QUIT;$"]),
+]
 
 
-@unittest.skipUnless(TOOL, "TRBROWSERCTL is not set")
+@unittest.skipUnless(TOOL and FAKE, "TRBROWSERCTL or FAKE_TRBROWSER is not set")
 class ToolEdgeCases(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="trbctl-")
-        self.sock = os.path.join(self.dir, "s")
-        self.log = os.path.join(self.dir, "fake.json")
+        self.addCleanup(shutil.rmtree, self.dir)
+        self.sock, self.events = os.path.join(self.dir, "s"), os.path.join(self.dir, "events")
 
-    def tearDown(self):
-        for name in os.listdir(self.dir):
-            os.unlink(os.path.join(self.dir, name))
-        os.rmdir(self.dir)
-
-    # The time-out covers the fake browser's start too, which a busy machine can stretch
-    # past a second.
-    def run_tool(self, *args, mode="protocol", stdin=None, env=None, timeout=3, browser=FAKE):
-        full_env = dict(os.environ, FAKE_MODE=mode, FAKE_LOG=self.log, **(env or {}))
-        cmd = [TOOL, "--pipe", self.sock, "--browser", browser, "--timeout", str(timeout),
-               *args]
-        return subprocess.run(cmd, input=stdin, capture_output=True, text=True, env=full_env,
+    def run_tool(self, args, fake_env, stdin):
+        quiet, keep = os.pipe()  # stdin that stays open and silent
+        self.addCleanup(lambda: os.close(quiet) or os.close(keep))
+        return subprocess.run([TOOL, "--pipe", self.sock, "--browser", FAKE, "--timeout=10",
+                               *[a.replace("{dir}", self.dir) for a in args]],
+                              input=stdin, stdin=quiet if stdin is None else None,
+                              env=dict(os.environ, **fake_env), capture_output=True, text=True,
                               timeout=120)
 
-    def fake_log(self):
-        with open(self.log) as f:
-            return json.load(f)
+    def test_cases(self):
+        for name, args, fake, stdin, setup, code, out, complaint, shows in CASES:
+            with self.subTest(name=name), socket.socket(socket.AF_UNIX) as other:
+                if setup in ("stale", "live"):
+                    other.bind(self.sock)
+                    other.listen() if setup == "live" else other.close()
+                elif setup == "file":
+                    with open(self.sock, "w") as f:
+                        f.write("keep")
+                result = self.run_tool(args, fake, stdin)
+                self.assertEqual((result.returncode, result.stdout.splitlines()), (code, out),
+                                 result.stderr)
+                said = re.findall("^trbrowserctl: (.*)$", result.stderr, re.M)
+                self.assertEqual(len(said), complaint is not None, result.stderr)
+                self.assertRegex(said[0] if said else "-", complaint or "^-$")
+                seen = result.stderr
+                if os.path.exists(self.events):
+                    with open(self.events) as f:
+                        seen += f.read()
+                    os.unlink(self.events)
+                for pattern in shows:
+                    self.assertRegex(seen, re.compile(pattern, re.M))
+                self.assertEqual(os.path.exists(self.sock), setup in ("live", "file"))
+                if setup == "live":
+                    with socket.socket(socket.AF_UNIX) as probe:
+                        probe.connect(self.sock)  # still the other controller's
+                if setup == "file":
+                    with open(self.sock) as f:
+                        self.assertEqual(f.read(), "keep")
+                if setup in ("live", "file"):
+                    os.unlink(self.sock)
 
-    def assert_one_line_error(self, result):
-        lines = result.stderr.splitlines()
-        ours = [line for line in lines if line.startswith("trbrowserctl: ")]
-        self.assertEqual(len(ours), 1, result.stderr)
+    def test_help_and_version(self):
+        for switch, start in (("--help", "Usage: trbrowserctl "), ("--version", "trbrowserctl ")):
+            with self.subTest(switch=switch):
+                result = subprocess.run([TOOL, switch], capture_output=True, text=True)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                self.assertTrue(result.stdout.startswith(start), result.stdout)
 
-    # --- socket set-up -------------------------------------------------------------------
-
-    def test_stale_socket_is_removed_and_replaced(self):
-        stale = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        stale.bind(self.sock)
-        stale.close()  # the file stays behind, nobody listens
-        result = self.run_tool("-c", "ISHIDDEN")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout, "ISHIDDEN 1\nGEOMETRY 10 20 610 820\n")
-        self.assertFalse(os.path.exists(self.sock), "the socket file must not stay behind")
-
-    def test_live_socket_is_refused_and_left_alone(self):
-        live = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        live.bind(self.sock)
-        live.listen(4)
-        try:
-            result = self.run_tool("-c", "ISHIDDEN")
-            self.assertEqual(result.returncode, EXIT_SOCKET, result.stderr)
-            self.assertEqual(result.stdout, "")
-            self.assert_one_line_error(result)
-            self.assertIn("another controller", result.stderr)
-            # The other controller still has its socket.
-            probe = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            probe.connect(self.sock)
-            probe.close()
-        finally:
-            live.close()
-
-    def test_the_browser_sees_an_owner_only_socket_and_its_switches(self):
-        result = self.run_tool("-c", "SHOW", "--", "--no-sandbox", "--url=http://127.0.0.1/")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        log = self.fake_log()
-        self.assertEqual(log["mode"], "0o600")
-        self.assertEqual(log["argv"],
-                         ["--named-pipe=" + self.sock, "--no-sandbox", "--url=http://127.0.0.1/"])
-        self.assertEqual(log["received"], "SHOW;QUIT;")
-
-    def test_no_connection_with_no_launch_times_out(self):
-        result = self.run_tool("--no-launch", "-c", "ISHIDDEN", timeout=0.5)
-        self.assertEqual(result.returncode, EXIT_NO_CONNECTION, result.stderr)
-        self.assertEqual(result.stdout, "")
-        self.assert_one_line_error(result)
-        self.assertIn("--named-pipe=" + self.sock, result.stderr)
-        self.assertFalse(os.path.exists(self.sock))
-
-    def test_browser_that_cannot_start(self):
-        result = self.run_tool("-c", "ISHIDDEN", browser=os.path.join(self.dir, "missing"))
-        self.assertEqual(result.returncode, EXIT_START, result.stderr)
-        self.assert_one_line_error(result)
-        self.assertFalse(os.path.exists(self.sock))
-
-    def test_browser_found_without_the_browser_switch(self):
-        # Without --browser the tool starts the trbrowser beside itself, else the one on PATH.
-        # A trbrowser that exits at once stands where the wrong one would be found.
-        for case, beside, on_path in (("beside the tool", FAKE, "failing"),
-                                      ("on PATH", None, FAKE)):
+    def test_browser_found_beside_the_tool_else_on_path(self):
+        false = shutil.which("false")  # a trbrowser that fails where the wrong one is found
+        for case, beside, on_path in (("beside", FAKE, false), ("on_path", None, FAKE)):
             with self.subTest(case), tempfile.TemporaryDirectory() as root:
-                tool_dir, path_dir = os.path.join(root, "bin"), os.path.join(root, "path")
-                os.mkdir(tool_dir)
-                os.mkdir(path_dir)
-                tool = os.path.join(tool_dir, "trbrowserctl")
-                subprocess.run(["cp", TOOL, tool], check=True)
-                failing = os.path.join(root, "failing")
-                with open(failing, "w") as f:
-                    f.write("#!/bin/sh\nexit 1\n")
-                os.chmod(failing, 0o755)
-                pick = {FAKE: FAKE, "failing": failing}
+                os.mkdir(os.path.join(root, "path"))
                 if beside:
-                    os.symlink(pick[beside], os.path.join(tool_dir, "trbrowser"))
-                os.symlink(pick[on_path], os.path.join(path_dir, "trbrowser"))
-                env = dict(os.environ, FAKE_MODE="protocol", FAKE_LOG=self.log,
-                           PATH=path_dir + os.pathsep + os.environ.get("PATH", ""))
-                result = subprocess.run([tool, "--pipe", self.sock, "--timeout", "30", "-c",
-                                         "ISHIDDEN"], capture_output=True, text=True, env=env,
-                                        timeout=120)
-                self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertEqual(result.stdout, "ISHIDDEN 1\nGEOMETRY 10 20 610 820\n")
+                    os.symlink(beside, os.path.join(root, "trbrowser"))
+                os.symlink(on_path, os.path.join(root, "path", "trbrowser"))
+                result = subprocess.run(
+                    [shutil.copy(TOOL, root), "--pipe", self.sock, "-c", "ISHIDDEN"],
+                    env=dict(os.environ, PATH=os.path.join(root, "path") + ":" + os.environ["PATH"]),
+                    capture_output=True, text=True, timeout=120)
+                self.assertEqual(result.stdout.splitlines(), ["ISHIDDEN 1", REPORT], result.stderr)
 
-    def test_browser_that_exits_before_connecting(self):
-        result = self.run_tool("-c", "ISHIDDEN", mode="exit-early", timeout=30)
-        self.assertEqual(result.returncode, EXIT_START, result.stderr)
-        self.assertIn("exited with code 1 before connecting", result.stderr)
-        self.assertEqual(result.stdout, "")
-
-    def test_usage_error(self):
-        result = subprocess.run([TOOL, "--timeout", "soon"], capture_output=True, text=True)
-        self.assertEqual(result.returncode, EXIT_USAGE)
-        self.assertEqual(result.stdout, "")
-
-    # --- replies -------------------------------------------------------------------------
-
-    def test_silent_browser_gives_a_reply_timeout(self):
-        result = self.run_tool("-c", "LOAD http://127.0.0.1/", "-c", "ISHIDDEN", mode="silent")
-        self.assertEqual(result.returncode, EXIT_REPLY_TIMEOUT, result.stderr)
-        self.assertEqual(result.stdout, "")
-        self.assert_one_line_error(result)
-        self.assertIn('no reply to "ISHIDDEN"', result.stderr)
-
-    def test_replies_are_cut_apart_exactly(self):
-        # A URL that contains the text of other replies must not confuse the reader.
-        url = "http://127.0.0.1/p?q=ISHIDDEN%200&r=GEOMETRY"
-        for mode in ("protocol", "dribble"):
-            with self.subTest(mode=mode):
-                result = self.run_tool("-c", "LOAD " + url, "-c", "GETURL;ISHIDDEN;SHOW;ISHIDDEN",
-                                       "-c", "load x", "-c", "GEOMETRY 1 2 3", "-c", "",
-                                       mode=mode)
-                self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertEqual(result.stdout.splitlines(), [
-                    "GETURL " + url,
-                    "ISHIDDEN 1",
-                    "ISHIDDEN 0",
-                    "ERROR Syntax Error: load x",
-                    "ERROR Syntax Error: GEOMETRY 1 2 3",
-                    "ERROR Syntax Error: ",
-                    "GEOMETRY 10 20 610 820",
-                ])
-                received = self.fake_log()["received"]
-                self.assertTrue(received.startswith("LOAD " + url + ";GETURL;#trbrowserctl-"))
-                self.assertTrue(received.endswith(";QUIT;"))
-
-    def test_commands_from_stdin(self):
-        stdin = "LOAD http://127.0.0.1/a\r\n\nGETURL\nSHOW;ISHIDDEN\nQUIT\nSHOW\n"
-        result = self.run_tool(stdin=stdin)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout,
-                         "GETURL http://127.0.0.1/a\nISHIDDEN 0\nGEOMETRY 10 20 610 820\n")
-        # Nothing is sent after QUIT.
-        self.assertTrue(self.fake_log()["received"].endswith("ISHIDDEN;QUIT;"))
-
-    def test_end_of_stdin_quits_cleanly(self):
-        result = self.run_tool(stdin="")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
-        self.assertEqual(self.fake_log()["received"], "QUIT;")
-
-    def test_browser_exit_code_is_passed_through(self):
-        result = self.run_tool("-c", "QUIT", env={"FAKE_EXIT": "1"})
-        self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
-
-    def test_window_closed_by_the_user(self):
-        # The browser reports unasked and closes: that ends the session normally.
-        # stdin stays open, so the report is the only thing that can end the session.
-        env = dict(os.environ, FAKE_MODE="window-closed", FAKE_LOG=self.log)
-        tool = subprocess.Popen([TOOL, "--pipe", self.sock, "--browser", FAKE, "--timeout", "5"],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True, env=env)
-        out = tool.stdout.read()
-        err = tool.stderr.read()
-        tool.wait(timeout=60)
-        tool.stdin.close()
-        self.assertEqual(tool.returncode, 0, err)
-        self.assertEqual(out, "GEOMETRY 5 6 7 8\n")
-        self.assertEqual(self.fake_log()["received"], "")
-
-    def test_connection_lost(self):
-        result = self.run_tool("-c", "SHOW", "-c", "ISHIDDEN", mode="close-early")
-        self.assertEqual(result.returncode, EXIT_LOST, result.stderr)
-        self.assertEqual(result.stdout, "")
-        self.assert_one_line_error(result)
-
-    def test_unexpected_reply(self):
-        result = self.run_tool("-c", "ISHIDDEN", mode="garbage")
-        self.assertEqual(result.returncode, EXIT_LOST, result.stderr)
-        self.assertIn("unexpected reply", result.stderr)
-
-    def test_browser_that_does_not_exit_is_killed(self):
-        result = self.run_tool("-c", "QUIT", mode="no-exit", timeout=1)
-        self.assertEqual(result.returncode, EXIT_STUCK, result.stderr)
-        self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
-
-    # --- --wait-url ----------------------------------------------------------------------
-
-    def test_wait_url_polls_until_the_prefix_matches(self):
-        result = self.run_tool("-c", "LOAD http://127.0.0.1/done", "--wait-url",
-                               "http://127.0.0.1/do", "-c", "GETURL",
-                               env={"FAKE_STALE_GETURLS": "3", "FAKE_START_URL": "data:x"})
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout, "GETURL http://127.0.0.1/done\nGEOMETRY 10 20 610 820\n")
-        self.assertGreaterEqual(self.fake_log()["received"].count("GETURL;"), 5)
-
-    def test_wait_url_timeout(self):
-        result = self.run_tool("--wait-url", "http://127.0.0.1/never", "-c", "SHOW",
-                               env={"FAKE_START_URL": "data:x"})
-        self.assertEqual(result.returncode, EXIT_WAIT_URL, result.stderr)
-        self.assertIn('(last: "data:x")', result.stderr)
-        self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
-        self.assertNotIn("SHOW;", self.fake_log()["received"])
-
-    # --- --wait-load and --events ---------------------------------------------------------
-
-    def test_wait_load_takes_the_load_event_and_prints_events(self):
-        # GETURL never shows the page here: only the event can end the wait.
-        events = os.path.join(self.dir, "events.jsonl")
-        result = self.run_tool("-c", "LOAD http://127.0.0.1/done", "--wait-load",
-                               "http://127.0.0.1/do", "-c", "ISHIDDEN", "--events=" + events,
-                               env={"FAKE_EVENTS": "1", "FAKE_STALE_GETURLS": "1000"})
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout, "ISHIDDEN 1\nGEOMETRY 10 20 610 820\n")
-        self.assertEqual(self.fake_log()["received"],
-                         "LOAD http://127.0.0.1/done;ISHIDDEN;QUIT;")
-        self.assertIn("--events-pipe=" + self.sock + "-events", self.fake_log()["argv"])
-        with open(events) as f:
-            self.assertEqual([json.loads(line) for line in f],
-                             [{"event": "title", "title": 'fake "quoted"'},
-                              {"event": "load", "url": "http://127.0.0.1/done"}])
-
-    def test_wait_load_polls_a_browser_without_events(self):
-        result = self.run_tool("-c", "LOAD http://127.0.0.1/done", "--wait-load",
-                               "http://127.0.0.1/do", "-c", "GETURL",
-                               env={"FAKE_STALE_GETURLS": "3", "FAKE_START_URL": "data:x"})
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout, "GETURL http://127.0.0.1/done\nGEOMETRY 10 20 610 820\n")
-        self.assertGreaterEqual(self.fake_log()["received"].count("GETURL;"), 5)
-
-    def test_wait_load_timeout(self):
-        result = self.run_tool("--wait-load", "http://127.0.0.1/never", "-c", "SHOW",
-                               env={"FAKE_EVENTS": "1"})
-        self.assertEqual(result.returncode, EXIT_WAIT_URL, result.stderr)
-        self.assert_one_line_error(result)
-        self.assertEqual(result.stdout, "GEOMETRY 10 20 610 820\n")
-        self.assertEqual(self.fake_log()["received"], "QUIT;")
-
-    # --- signals -------------------------------------------------------------------------
-
-    def test_sigint_ends_the_session_with_quit(self):
-        env = dict(os.environ, FAKE_MODE="protocol", FAKE_LOG=self.log)
-        tool = subprocess.Popen([TOOL, "--pipe", self.sock, "--browser", FAKE, "--timeout", "5"],
-                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, text=True, env=env)
-        tool.stdin.write("ISHIDDEN\n")
-        tool.stdin.flush()
-        self.assertEqual(tool.stdout.readline(), "ISHIDDEN 1\n")  # the session is up
-        tool.send_signal(signal.SIGINT)
-        out, err = tool.communicate(timeout=60)
-        self.assertEqual(tool.returncode, 0, err)
-        self.assertEqual(out, "GEOMETRY 10 20 610 820\n")
-        self.assertEqual(self.fake_log()["received"], "ISHIDDEN;QUIT;")
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to connect as another user")
+    def test_another_users_connection_is_refused(self):
+        tool = subprocess.Popen([TOOL, "--pipe", self.sock, "--no-launch", "--timeout=5"],
+                                stderr=subprocess.PIPE, text=True)
+        while not os.path.exists(self.sock) and tool.poll() is None:
+            time.sleep(0.01)
+        os.chmod(self.dir, 0o777)
+        os.chmod(self.sock, 0o777)
+        if os.fork() == 0:
+            os.setuid(65534)
+            socket.socket(socket.AF_UNIX).connect(self.sock)
+            os._exit(0)
+        os.wait()
+        with tool:
+            self.assertEqual(tool.wait(timeout=120), 5)
+            self.assertIn("refused a connection from another user", tool.stderr.read())
 
 
 if __name__ == "__main__":
