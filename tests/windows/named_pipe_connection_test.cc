@@ -8,7 +8,7 @@
 
 #include "overlapped_io.h"
 #include "pipe/win/named_pipe_transport.h"
-#include "pipe_session.h"
+#include "test_controller.h"
 
 namespace trb::testing_support {
 namespace {
