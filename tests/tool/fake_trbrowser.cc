@@ -59,27 +59,18 @@ class Wire : public trb::Transport {
 };
 
 // The recording fake, whose loads post their event and reach GETURL only after FAKE_STALE polls.
-class Fake : public trb::testing_support::FakeMainHandler, public trb::Browser {
+class Fake : public trb::testing_support::FakeBrowser {
  public:
-  trb::Target ResolveTarget() override {
-    trb::Target target = FakeMainHandler::ResolveTarget();
-    inner_ = target.browser;
-    if (inner_) target.browser = std::shared_ptr<trb::Browser>(inner_, this);
-    return target;
-  }
   void LoadURL(const std::string& page) override {
     shown_ = url;
     stale_ = std::atoi(Env("FAKE_STALE").c_str());
-    inner_->LoadURL(page);
+    FakeBrowser::LoadURL(page);
     if (events) events->Post(trb::events::Load(page));
   }
-  void Reload() override { inner_->Reload(); }
-  std::string GetURL() override { return stale_-- > 0 ? shown_ : inner_->GetURL(); }
-  void CloseBrowser(bool force) override { inner_->CloseBrowser(force); }
+  std::string GetURL() override { return stale_-- > 0 ? shown_ : FakeBrowser::GetURL(); }
   std::unique_ptr<trb::EventWriter> events;
 
  private:
-  std::shared_ptr<trb::Browser> inner_;
   std::string shown_;
   int stale_ = 0;
 };
