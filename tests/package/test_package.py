@@ -1,5 +1,5 @@
 """The Debian package as a user gets it: built by CPack, unpacked with dpkg -x, its programs
-run from there, its manual pages read with man. Needs TRB_BUILD_DIR, TRB_SOURCE_DIR,
+run from there, its manual pages read with man, lintian's verdict. Needs TRB_BUILD_DIR, TRB_SOURCE_DIR,
 TRBROWSER_VERSION and a DISPLAY (scripts/with-display.sh)."""
 import glob, os, re, shutil, subprocess, sys, tempfile, unittest
 
@@ -87,6 +87,10 @@ class PackageTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertRegex(r.stdout, r"^ISHIDDEN 1\nGEOMETRY -?\d+ -?\d+ -?\d+ -?\d+\n$")
         self.assertEqual(noise(r.stderr), [])  # no complaint about a missing XDG_RUNTIME_DIR
+
+    def test_lintian_finds_no_errors(self):
+        r = run("lintian", "--fail-on", "error", "--tag-display-limit", "0", deb)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
 
 
 if __name__ == "__main__":
