@@ -8,6 +8,7 @@ foreach(part "helpers:HelperDeath Soak" "input:ControllerInput WindowBursts")
   add_test(NAME stress_${name} COMMAND ${Python3_EXECUTABLE} -m unittest -v ${words}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/stress)
   set_tests_properties(stress_${name} PROPERTIES LABELS stress TIMEOUT 900 COST 70
+    RESOURCE_LOCK heavy_load
     ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;DISPLAY=")
 endforeach()
 set_tests_properties(stress_input PROPERTIES COST 50)
