@@ -103,7 +103,7 @@ void BrowserHandler::OnBeforePopup(host::BrowserView& /*browser*/, const std::st
   if (rule.restricted && !rule.governor) rule.governor = shared_from_this();
   auto handler = std::make_shared<BrowserHandler>(engine_, PipeThreadControl{}, false, false,
                                                   std::move(rule), events_);
-  engine_.CreateBrowser(host::WindowSpec{kPopupWindowTitle, /*visible=*/true}, handler, target_url);
+  engine_.CreateBrowser(host::NewWindow{kPopupWindowTitle, /*visible=*/true}, handler, target_url);
 }
 
 // ---- Display ----

@@ -14,7 +14,7 @@ void HostApp::OnContextInitialized(const CommandLine& cl) {
   if (cl.reload_after_crash) handler->ReloadAfterCrash(*cl.reload_after_crash);
   // The "url" switch never decides what is shown: the default page replaces everything as
   // soon as the browser exists, so the browser starts empty.
-  engine_.CreateBrowser(host::WindowSpec{kMainWindowTitle, /*visible=*/cl.use_views}, handler,
+  engine_.CreateBrowser(host::NewWindow{kMainWindowTitle, /*visible=*/cl.use_views}, handler,
                         std::string());
 }
 

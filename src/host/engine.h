@@ -119,7 +119,7 @@ class BrowserEvents {
 };
 
 // How a new browser's window starts.
-struct WindowSpec {
+struct NewWindow {
   std::string title;
   bool visible = false;
 };
@@ -130,7 +130,7 @@ class Engine {
   virtual ~Engine() = default;
   // Creates a browser in a new top-level window; OnAfterCreated follows once it exists.
   // `events` stays alive as long as the browser.
-  virtual void CreateBrowser(const WindowSpec& window_spec, std::shared_ptr<BrowserEvents> events,
+  virtual void CreateBrowser(const NewWindow& new_window, std::shared_ptr<BrowserEvents> events,
                              const std::string& url) = 0;
   virtual void QuitMessageLoop() = 0;
   // Runs `task` on the UI thread soon; callable from any thread.

@@ -53,9 +53,10 @@ struct Fake : host::BrowserView, host::HostWindow, host::Frame, EventSink {
 // The fake engine; the main handler allows http://a.test/ and restricts popups (free: e2e).
 class Handler : public testing::Test, public host::Engine {
  public:
-  void CreateBrowser(const host::WindowSpec& spec, std::shared_ptr<host::BrowserEvents> events,
+  void CreateBrowser(const host::NewWindow& new_window, std::shared_ptr<host::BrowserEvents> events,
                      const std::string& url) override {
-    log.push_back("window " + spec.title + (spec.visible ? " shown " : " hidden ") + url);
+    log.push_back("window " + new_window.title + (new_window.visible ? " shown " : " hidden ") +
+                  url);
     popups.push_back(std::dynamic_pointer_cast<BrowserHandler>(events));
   }
   void QuitMessageLoop() override { log.push_back("quit"); }

@@ -25,7 +25,7 @@ QtBrowser::QtBrowser(QtEngine& engine, std::shared_ptr<BrowserEvents> events)
 
 QtBrowser::~QtBrowser() { Dispose(); }
 
-void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
+void QtBrowser::Start(const NewWindow& new_window, QWebEngineProfile* profile,
                       const std::string& url) {
   std::weak_ptr<QtBrowser> weak = weak_from_this();
   window_ = new BrowserWindow(
@@ -37,7 +37,7 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
         auto self = weak.lock();
         if (self && !self->closed_) self->events_->OnWindowStateChange(*self, window_state);
       });
-  window_->setWindowTitle(ToQString(window_spec.title));
+  window_->setWindowTitle(ToQString(new_window.title));
   window_->resize(1024, 768);
   auto* layout = new QVBoxLayout(window_);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -67,7 +67,7 @@ void QtBrowser::Start(const WindowSpec& window_spec, QWebEngineProfile* profile,
   });
 
   window_->winId();
-  if (window_spec.visible) {
+  if (new_window.visible) {
     window_->show();
     window_->raise();
     window_->activateWindow();

@@ -34,7 +34,7 @@ class QtBrowser : public BrowserView,
 
   // Builds the window (native from the start, so title, icon and window operations apply
   // before it is first shown), starts `url` if any, and reports the browser as created.
-  void Start(const WindowSpec& window_spec, QWebEngineProfile* profile, const std::string& url);
+  void Start(const NewWindow& new_window, QWebEngineProfile* profile, const std::string& url);
   // Drops the window and page at once; for the engine's shut-down.
   void Dispose();
   bool Owns(const QWebEngineDownloadRequest* download) const;

@@ -75,11 +75,11 @@ QtEngine::~QtEngine() {
   delete profile_;
 }
 
-void QtEngine::CreateBrowser(const WindowSpec& window_spec, std::shared_ptr<BrowserEvents> events,
+void QtEngine::CreateBrowser(const NewWindow& new_window, std::shared_ptr<BrowserEvents> events,
                              const std::string& url) {
   auto browser = std::make_shared<QtBrowser>(*this, std::move(events));
   browsers_.push_back(browser);
-  browser->Start(window_spec, profile_, url);
+  browser->Start(new_window, profile_, url);
 }
 
 void QtEngine::Forget(QtBrowser* browser) {

@@ -26,7 +26,7 @@ class QtEngine : public Engine {
   QtEngine(const QtEngine&) = delete;
   QtEngine& operator=(const QtEngine&) = delete;
 
-  void CreateBrowser(const WindowSpec& window_spec, std::shared_ptr<BrowserEvents> events,
+  void CreateBrowser(const NewWindow& new_window, std::shared_ptr<BrowserEvents> events,
                      const std::string& url) override;
   void QuitMessageLoop() override;
   void PostTask(std::function<void()> task) override;
