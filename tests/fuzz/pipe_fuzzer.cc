@@ -148,10 +148,12 @@ struct Model {
 };
 
 // The framing rule: carried tail + bytes up to the first zero, split at ';'. A read without a
-// zero that does not end in ';' carries its last piece when it filled the buffer or continues
-// a carried piece, and more bytes follow.
-std::vector<std::string> Frame(std::string& carried, std::string_view read, bool more) {
-  const bool keep = read.size() == trb::Framer::kReadSize || !carried.empty();
+// zero that does not end in ';' carries its last piece when more bytes follow and it filled
+// the buffer, continues a carried piece, or comes right after a read that filled the buffer.
+std::vector<std::string> Frame(std::string& carried, bool& after_full, std::string_view read,
+                               bool more) {
+  const bool keep = read.size() == trb::Framer::kReadSize || !carried.empty() || after_full;
+  after_full = read.size() == trb::Framer::kReadSize;
   const size_t zero = read.find('\0');
   const std::string text = carried + std::string(read.substr(0, zero));
   std::vector<std::string> pieces = Split<std::string>(text, IsSemicolon, false);
@@ -180,10 +182,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The model, read by read; the rest of a read after QUIT, and later reads, never run.
   Model model;
   std::string carried;
-  bool quit = false;
+  bool after_full = false, quit = false;
   for (size_t i = 0; i < transport.reads.size() && !quit; ++i) {
     for (const std::string& piece :
-         Frame(carried, transport.reads[i], i + 1 < transport.reads.size()))
+         Frame(carried, after_full, transport.reads[i], i + 1 < transport.reads.size()))
       if ((quit = !model.Handle(piece))) break;
   }
   if (quit || transport.end_with_stop) {
