@@ -63,6 +63,7 @@ void BrowserWindow::changeEvent(QEvent* event) {
         setWindowState(now | Qt::WindowMaximized);
       }
     }
+    NoteSized();
     ReportState();
   }
   QWidget::changeEvent(event);
@@ -269,6 +270,7 @@ void BrowserWindow::Place(const QRect& rect) {
   }
   SetChosenGeometry(rect);
   placement_ = rect;
+  sized_.reset();  // the controller's rectangle is a restored one, wherever it lies
 }
 
 QRect BrowserWindow::RestoredRect() const {
@@ -285,8 +287,20 @@ QRect BrowserWindow::RestoredRect() const {
 // Remembers where the window is while it is on the screen in the restored state: where it goes
 // back to from minimised or maximised.
 void BrowserWindow::NoteRestored() {
-  if (OnScreenRestored() && !(windowHandle()->windowStates() & (Qt::WindowMinimized | kSized))) {
-    restored_ = geometry();
+  if (!OnScreenRestored() || (windowHandle()->windowStates() & (Qt::WindowMinimized | kSized))) {
+    return;
+  }
+  // A window manager minimising a maximised window can pass through the restored state on the
+  // way, with the window still at its maximised rectangle: that is never where it restores to.
+  if (geometry() == sized_) return;
+  sized_.reset();
+  restored_ = geometry();
+}
+
+void BrowserWindow::NoteSized() {
+  const QWindow* handle = windowHandle();
+  if ((windowState() | (handle != nullptr ? handle->windowStates() : Qt::WindowNoState)) & kSized) {
+    sized_ = geometry();
   }
 }
 
@@ -304,12 +318,14 @@ void BrowserWindow::showEvent(QShowEvent* event) {
 
 void BrowserWindow::moveEvent(QMoveEvent* event) {
   QWidget::moveEvent(event);
+  NoteSized();
   NoteRestored();
   KeepPlacement();
 }
 
 void BrowserWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  NoteSized();
   NoteRestored();
   KeepPlacement();
 }

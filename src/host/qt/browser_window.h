@@ -59,6 +59,7 @@ class BrowserWindow : public QWidget {
   void WatchExposure();
   void KeepPlacement();
   void NoteRestored();
+  void NoteSized();
   void CheckMapped();
   void ReportState();
 
@@ -75,6 +76,9 @@ class BrowserWindow : public QWidget {
   // The rectangle the window last had on the screen in the restored state, once it has been
   // there: what a minimised or maximised window restores to.
   std::optional<QRect> restored_;
+  // Where the window last was while maximised or full screen, until it has been on the screen
+  // restored somewhere else.
+  std::optional<QRect> sized_;
   // A MINIMIZE that arrived while the window manager had not yet put a just-shown window on
   // the screen (it drops the request then): carried out once it has.
   bool minimize_when_exposed_ = false;
