@@ -1,6 +1,5 @@
-"""The one end-to-end fixture (tests/e2e, tests/stress, tests/tool, bench): a display with a
-window manager, pages on 127.0.0.1, the real trbrowser on its controller and events sockets,
-its helper processes, and its windows through the X tools. Standard library only."""
+"""The one end-to-end fixture (tests/e2e, stress, tool, bench): a display with a window manager,
+pages on 127.0.0.1, the real trbrowser on its sockets, its helpers and windows. Stdlib only."""
 
 import base64, ctypes, http.server, json, os, pathlib, re, shutil, signal, socket, subprocess
 import tempfile, threading, time, urllib.parse
@@ -8,8 +7,7 @@ import tempfile, threading, time, urllib.parse
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_TIMEOUT = 30.0
 GEOMETRY = re.compile(r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+")
-# The engine's one harmless start-up line (QTBUG-82423: the renderer asks for its first GPU
-# command buffer while the in-process GPU thread is still starting, and asks again).
+# The engine's one harmless start-up line (QTBUG-82423, a GPU command buffer asked for early).
 ENGINE_START_RACE = re.compile(
     r"^\[[\d:/.]+:ERROR:command_buffer_proxy_impl\.cc\(\d+\)\] ContextResult::kTransientFailure: "
     r"Failed to send GpuControl\.CreateCommandBuffer\.$")
@@ -35,8 +33,7 @@ def proc_status_field(pid, name):
     except OSError:
         return None
 
-def proc_stat(pid):
-    """(state, ppid, session id), or None once gone."""
+def proc_stat(pid):  # (state, ppid, session id), or None once gone
     try:
         with open("/proc/%d/stat" % pid) as f:
             rest = f.read().rsplit(")", 1)[1].split()
@@ -44,9 +41,11 @@ def proc_stat(pid):
     except (OSError, IndexError):
         return None
 
+def all_stats():
+    return [(int(p), proc_stat(int(p))) for p in os.listdir("/proc") if p.isdigit()]
+
 def descendants(root):
-    stats = [(int(p), proc_stat(int(p))) for p in os.listdir("/proc") if p.isdigit()]
-    found, todo = [], [root]
+    stats, found, todo = all_stats(), [], [root]
     while todo:
         parent = todo.pop()
         kids = [p for p, st in stats if st and st[1] == parent and st[0] != "Z"]
@@ -54,7 +53,7 @@ def descendants(root):
     return found
 
 def helper_kind(pid, browser_pid):
-    """"browser", "renderer", "zygote", "zygote-unsandboxed", "utility:NAME", "gpu", "other"."""
+    """browser, renderer, zygote, zygote-unsandboxed, utility:NAME, gpu, other (None: gone)."""
     if pid == browser_pid:
         return "browser"
     try:
@@ -73,12 +72,10 @@ def helper_kind(pid, browser_pid):
 def helpers(browser_pid, kind):
     return [p for p in descendants(browser_pid) if helper_kind(p, browser_pid) == kind]
 
-def become_subreaper():
-    """Helpers orphaned by a dead browser come to this process, so a leftover is seen here."""
+def become_subreaper():  # helpers orphaned by a dead browser come here, so a leftover is seen
     ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
 
-def page_text(url):
-    """The text of a generated (base64 data:) page; '' for any other URL."""
+def page_text(url):  # the text of a generated (base64 data:) page; '' for any other URL
     if not url.startswith("data:text/html;base64,"):
         return ""
     return base64.b64decode(urllib.parse.unquote(url[22:])).decode("utf-8", "replace")
@@ -87,29 +84,13 @@ def html(title, body="", style="margin:0"):
     return "<html><head><title>%s</title></head><body style='%s'>%s</body></html>" % (
         title, style, body)
 
-def query(handler):
-    return {k: v[0] for k, v in urllib.parse.parse_qs(handler.path.partition("?")[2]).items()}
-
 def read_lines(path):
     return pathlib.Path(path).read_text().splitlines() if os.path.exists(path) else []
 
-def xdg_open_stub(directory):
-    """(environment with a recording xdg-open first on PATH, record): a line per call,
-    "argc<TAB>first argument"."""
-    os.makedirs(os.path.join(directory, "bin"), exist_ok=True)
-    stub, record = os.path.join(directory, "bin", "xdg-open"), os.path.join(directory, "opened")
-    with open(stub, "w") as f:
-        f.write("#!/bin/sh\nprintf '%%s\\t%%s\\n' \"$#\" \"$1\" >> '%s'\n" % record)
-    os.chmod(stub, 0o755)
-    return {"PATH": os.path.dirname(stub) + os.pathsep + os.environ["PATH"]}, record
-
 class Display:
-    """A private Xvfb with openbox, or DISPLAY when it is set and not empty (ctest sets it
-    empty, so that entries run side by side)."""
-
+    """A private Xvfb with openbox, or DISPLAY when not empty (ctest empties it: side by side)."""
     def __init__(self):
         self.procs, self.name = [], os.environ.get("DISPLAY")
-
     def start(self):
         if self.name:
             return self
@@ -130,10 +111,8 @@ class Display:
                 self.procs.append(wm)
                 return self
         raise RuntimeError("openbox did not start")
-
     def env(self):
         return dict(os.environ, DISPLAY=self.name)
-
     def stop(self):
         for proc in reversed(self.procs):
             proc.kill()
@@ -142,10 +121,8 @@ class Display:
 class PageServer:
     """Loopback HTTP: `pages` maps a path to (status, headers, body) or to a function of the
     request handler giving one; `requests` lists every path?query asked for."""
-
     def __init__(self):
         self.pages, self.requests, server = {}, [], self
-
         class Handler(http.server.BaseHTTPRequestHandler):
             def do_GET(self):  # noqa: N802
                 server.requests.append(self.path)
@@ -159,21 +136,15 @@ class PageServer:
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
+            log_message = lambda self, *args: None  # noqa: E731
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.httpd.handle_error = lambda *args: None  # a browser that went away mid-reply
         self.port = self.httpd.server_address[1]
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
     def url(self, path="/", host="127.0.0.1"):
         return "http://%s:%d%s" % (host, self.port, path)
-
     def html(self, path, body):
         self.pages[path] = (200, {}, body)
-
     def stop(self):
         self.httpd.shutdown()
         self.httpd.server_close()
@@ -189,38 +160,31 @@ def closed_port():
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
 
-class Reader(threading.Thread):
-    """Reads a connection to its end in the background."""
-
+class Reader(threading.Thread):  # reads a connection to its end in the background
     def __init__(self, conn):
         super().__init__(daemon=True)
         self.conn, self.chunks, self.done = conn, [], threading.Event()
         conn.settimeout(None)  # here, not in run(): a send of ours may be under way then
         self.start()
-
     def run(self):
         try:
             self.chunks += iter(lambda: self.conn.recv(1 << 16), b"")
         except OSError:
             pass
         self.done.set()
-
     def data(self):
         return b"".join(self.chunks)
 
 class Events:
     """The events socket, controller side; nobody reads it before read() (a stalled reader)."""
-
     def __init__(self, directory):
         self.path = os.path.join(directory, "events.sock")
         self.listener = unix_listener(self.path)
         self.conn, self.events, self.arrivals, self.cursor = None, [], [], 0
         self.ended, self.changed = False, threading.Condition()
-
     def read(self):
         threading.Thread(target=self._run, daemon=True).start()
         return self
-
     def _run(self):
         buf, chunk = b"", True
         while chunk:
@@ -234,10 +198,8 @@ class Events:
                 self.arrivals += [time.perf_counter()] * len(lines)
                 self.ended = not chunk
                 self.changed.notify_all()
-
     def wait(self, match, timeout=DEFAULT_TIMEOUT, what=None):
-        """The first event from the cursor on with match's items (or match(e)); the cursor
-        moves past it."""
+        """The first event past the cursor with match's items (or match(e)); moves past it."""
         test = match if callable(match) else lambda e: all(e.get(k) == v for k, v in match.items())
         deadline = time.monotonic() + timeout
         with self.changed:
@@ -254,7 +216,6 @@ class Events:
 class Browser:
     """One trbrowser on a controller socket of ours (listen=False: nobody listens) and with
     events=True an events socket; env adds to the display's (a None value removes)."""
-
     def __init__(self, display, extra_args=(), listen=True, env=None, events=False):
         self.display, self.conn, self.dir = display, None, tempfile.mkdtemp(prefix="trb-e2e-")
         self.sock_path = os.path.join(self.dir, "ctl.sock")
@@ -267,7 +228,6 @@ class Browser:
         with open(self.stderr_path, "wb") as err:
             self.proc = subprocess.Popen(args + list(extra_args), env=env, stderr=err,
                                          stdout=subprocess.DEVNULL, start_new_session=True)
-
     def accept(self, timeout=60):
         for side in [self.events, self] if self.events else [self]:
             side.listener.settimeout(timeout)
@@ -277,15 +237,11 @@ class Browser:
                 raise AssertionError("browser did not connect; stderr:\n" + self.stderr())
         self.conn.settimeout(DEFAULT_TIMEOUT)
         return self
-
-    def ready(self):
-        """Connected and on the default page: commands act on the main browser from then."""
+    def ready(self):  # connected and on the default page: commands act on the main browser
         self.accept().wait_url(lambda u: u.startswith("data:text/html"), what="default page")
         return self
-
     def send(self, text):
         self.conn.sendall(text.encode() if isinstance(text, str) else text)
-
     def read_exact(self, n, timeout=DEFAULT_TIMEOUT):
         self.conn.settimeout(timeout)
         data = b""
@@ -294,7 +250,6 @@ class Browser:
             assert chunk, "closed after %r" % data
             data += chunk
         return data
-
     def read_to_eof(self, timeout=DEFAULT_TIMEOUT):
         self.conn.settimeout(timeout)
         data = []
@@ -303,20 +258,17 @@ class Browser:
         except ConnectionResetError:
             pass  # closed with commands of ours unread: all it wrote has been read
         return b"".join(data)
-
     def ishidden(self):
         self.send("ISHIDDEN;")
         reply = self.read_exact(10)
         assert reply in (b"ISHIDDEN 0", b"ISHIDDEN 1"), reply
         return reply == b"ISHIDDEN 1"
-
     def geturl(self):
         self.send("GETURL;ISHIDDEN;")  # the URL has no terminator: ISHIDDEN's reply ends it
         data = self.read_exact(7)
         while not re.search(rb"^GETURL .*ISHIDDEN [01]$", data, re.S):
             data += self.read_exact(1)
         return data[7:-10].decode("utf-8")
-
     def wait_url(self, predicate, timeout=DEFAULT_TIMEOUT, what="URL", interval=0.1):
         last = []
         try:
@@ -324,32 +276,24 @@ class Browser:
                             timeout=timeout, interval=interval, what=what)
         except AssertionError:
             raise AssertionError("timed out waiting for %s; last URL %r" % (what, last[-1:]))
-
-    def quit(self):
-        """QUIT: the final report is the last thing on the pipe; exit 0."""
+    def quit(self):  # QUIT: the final report is the last thing on the pipe; exit 0
         self.send("QUIT;")
         data = self.read_to_eof().decode()
         assert GEOMETRY.fullmatch(re.sub(r"^(ISHIDDEN [01])*", "", data)), data
         assert self.wait_exit() == 0, self.stderr()[-2000:]
-
     def wait_exit(self, timeout=DEFAULT_TIMEOUT):
         return self.proc.wait(timeout)
-
     def stderr(self):
         with open(self.stderr_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
-
     def helpers(self, kind):
         return helpers(self.proc.pid, kind)
-
-    def left_behind(self):
-        """Live processes of the browser's own session; our orphaned zombies are reaped."""
-        stats = [(int(p), proc_stat(int(p))) for p in os.listdir("/proc") if p.isdigit()]
+    def left_behind(self):  # live processes of the browser's session; our orphans are reaped
+        stats = all_stats()
         for p, st in stats:
             if st == ("Z", os.getpid(), self.proc.pid):
                 os.waitpid(p, os.WNOHANG)
         return [p for p, st in stats if st and st[0] != "Z" and st[2] == self.proc.pid]
-
     def close(self):
         if self.proc.poll() is None:
             os.killpg(self.proc.pid, signal.SIGKILL)
@@ -358,25 +302,18 @@ class Browser:
                                                self.events and self.events.listener]:
             s and s.close()
         shutil.rmtree(self.dir, ignore_errors=True)
-
     def x(self, *args):
         return subprocess.run([str(a) for a in args], env=self.display.env(),
                               capture_output=True, text=True).stdout
-
-    def windows(self, title=None, visible_only=False):
-        """This process's top-level X windows (by _NET_WM_PID), optionally of one title."""
+    def windows(self, title=None, visible_only=False):  # top-level, by _NET_WM_PID
         ids = self.x("xdotool", "search", *["--onlyvisible"] * visible_only, "--pid", self.proc.pid)
         return [int(w) for w in ids.split() if title is None or self.title(w) == title]
-
     def title(self, wid):
         value = self.x("xprop", "-id", wid, "-notype", "_NET_WM_NAME").partition("=")[2].strip()
         return value[1:-1].replace('\\"', '"').replace("\\\\", "\\") if value else None
-
-    def main_window(self, timeout=DEFAULT_TIMEOUT):
-        """The window with WM_CLASS."""
+    def main_window(self, timeout=DEFAULT_TIMEOUT):  # the one with WM_CLASS
         return wait_for(lambda: next((w for w in self.windows() if "WM_CLASS(" in self.x(
             "xprop", "-id", w, "WM_CLASS")), None), timeout=timeout, what="main window")
-
     def wm_close_until(self, window, done, what):
         """Asks the window manager to close `window` (or window()) until done(): it drops a
         request for a window it has not taken on yet."""
@@ -387,9 +324,7 @@ class Browser:
             except AssertionError:
                 pass
         raise AssertionError("timed out waiting for " + what)
-
-    def pixel(self, wid, x, y):
-        """The colour at (x, y) of the window, as RRGGBB."""
+    def pixel(self, wid, x, y):  # as RRGGBB
         shot = subprocess.run(["import", "-window", hex(wid), "png:-"], env=self.display.env(),
                               capture_output=True, timeout=30).stdout  # bounded: it can hang
         out = subprocess.run(["convert", "png:-", "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",

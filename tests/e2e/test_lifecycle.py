@@ -24,11 +24,7 @@ def tearDownModule():
     server.stop()
     display.stop()
 
-def start(*args, **kwargs):
-    return Browser(display, args, **kwargs)
-
-def software_gl(b):
-    """Mesa's software OpenGL libraries in the browser once it has painted a page."""
+def software_gl(b):  # Mesa's software OpenGL libraries in the browser once it has painted
     b.send("SHOW;LOAD %s;" % server.url("/green"))
     wait_for(lambda: b.pixel(b.main_window(), 300, 300) == "00FF00", what="page painted")
     with open("/proc/%d/maps" % b.proc.pid) as f:
@@ -42,9 +38,15 @@ def one_line_exit(test, env, args, word):
 
 class LifecycleTest(unittest.TestCase):
     def browser(self, *args, **kwargs):
-        b = start(*args, **kwargs)
+        b = Browser(display, args, **kwargs)
         self.addCleanup(b.close)
         return b
+
+    def open_dir(self):  # one that the user nobody may use too
+        work = tempfile.mkdtemp(prefix="trb-nobody-")
+        self.addCleanup(shutil.rmtree, work, True)
+        os.chmod(work, 0o777)
+        return work
 
     def test_starts_hidden_on_the_default_page_and_ends_on_sigterm(self):
         b = self.browser("--url=" + server.url("/green"), events=True).ready()
@@ -115,9 +117,7 @@ class LifecycleTest(unittest.TestCase):
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to be another user")
     def test_another_users_controller_is_refused(self):
-        work = tempfile.mkdtemp(prefix="trb-foreign-")
-        self.addCleanup(shutil.rmtree, work, True)
-        os.chmod(work, 0o777)
+        work = self.open_dir()
         path, record = os.path.join(work, "ctl.sock"), os.path.join(work, "record")
         listener = subprocess.Popen(["runuser", "-u", "nobody", "--", "python3", "-c",
                                      "import socket,sys\ns=socket.socket(socket.AF_UNIX)\n"
@@ -130,8 +130,7 @@ class LifecycleTest(unittest.TestCase):
         b = self.browser("--named-pipe=" + path, listen=False)
         wait_for(lambda: "not connecting" in b.stderr(), what="the refusal")
         self.assertEqual(listener.wait(30), 0)
-        with open(record, "rb") as f:
-            self.assertEqual(f.read(), b"", "answered a foreign controller")
+        self.assertEqual(read_lines(record), [], "answered a foreign controller")
         self.assertIn("uid %d" % pwd.getpwnam("nobody").pw_uid, b.stderr())
         b.main_window()
         self.assertEqual(b.windows(visible_only=True), [])  # SHOW not obeyed
@@ -141,10 +140,9 @@ class LifecycleTest(unittest.TestCase):
     def test_sandbox_is_on_for_an_unprivileged_user(self):
         if subprocess.run(["runuser", "-u", "nobody", "--", "unshare", "-U", "true"]).returncode:
             self.skipTest("unprivileged user namespaces are refused here")
-        work = tempfile.mkdtemp(prefix="trb-sandbox-")
-        self.addCleanup(shutil.rmtree, work, True)
-        os.chmod(work, 0o777)
+        work = self.open_dir()
         listener = unix_listener(work + "/ctl.sock")
+        self.addCleanup(listener.close)
         os.chmod(work + "/ctl.sock", 0o777)
         env = dict(display.env(), HOME=work, XDG_RUNTIME_DIR=work, XDG_CACHE_HOME=work)
         proc = subprocess.Popen(["runuser", "-u", "nobody", "--", "env"] + [
@@ -154,6 +152,7 @@ class LifecycleTest(unittest.TestCase):
         self.addCleanup(lambda: proc.poll() is None and os.killpg(proc.pid, signal.SIGKILL))
         listener.settimeout(60)
         conn = listener.accept()[0]
+        self.addCleanup(conn.close)
         conn.sendall(("LOAD %s;" % server.url("/green")).encode())
         real = os.path.realpath(browser_path())
         pid = wait_for(lambda: next((p for p in [proc.pid] + descendants(proc.pid) if
@@ -164,45 +163,35 @@ class LifecycleTest(unittest.TestCase):
                             os.readlink("/proc/%d/ns/user" % pid))
         conn.sendall(b"QUIT;")
         self.assertEqual(proc.wait(30), 0)
-        conn.close()
-        listener.close()
 
-@unittest.skipUnless(shutil.which("weston") and shutil.which("Xwayland"), "needs weston, xwayland")
-class WaylandSessionTest(unittest.TestCase):
-    """weston's headless compositor with XWayland, as GNOME and KDE run them: with DISPLAY too
-    the browser runs on XWayland (window commands reach a window manager), with
-    WAYLAND_DISPLAY alone on Wayland. weston places windows itself: only sizes are checked."""
-
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="trb-weston-")
+    @unittest.skipUnless(shutil.which("weston") and shutil.which("Xwayland"), "needs weston")
+    def test_wayland_session_with_and_without_xwayland(self):
+        """weston's headless compositor with XWayland, as GNOME and KDE run them: with DISPLAY
+        too the browser runs on XWayland (window commands reach a window manager), with
+        WAYLAND_DISPLAY alone on Wayland. weston places windows itself: only sizes are checked."""
+        work = tempfile.mkdtemp(prefix="trb-weston-")
         os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)  # where XWayland listens
-        log = os.path.join(self.dir, "weston.log")
         weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--xwayland",
-                                   "--idle-time=0", "--socket=wl-trb", "--log=" + log],
-                                  env=dict(os.environ, XDG_RUNTIME_DIR=self.dir),
+                                   "--idle-time=0", "--socket=wl-trb", "--log=" + work + "/log"],
+                                  env=dict(os.environ, XDG_RUNTIME_DIR=work),
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.addCleanup(shutil.rmtree, work, True)
         self.addCleanup(lambda: weston.kill() or weston.wait())
-        self.x_display = wait_for(lambda: re.findall(r"xserver listening on display (:\d+)",
-                                                     "".join(read_lines(log))), what="XWayland")[0]
-        self.env = dict(XDG_RUNTIME_DIR=self.dir, WAYLAND_DISPLAY="wl-trb", QT_QPA_PLATFORM=None)
-
-    def x(self, *args):
-        return subprocess.run(args, env=dict(os.environ, DISPLAY=self.x_display),
-                              capture_output=True, text=True).stdout
-
-    def test_with_and_without_xwayland(self):
+        x_env = dict(os.environ, DISPLAY=wait_for(lambda: re.findall(
+            r"xserver listening on display (:\d+)", "".join(read_lines(work + "/log"))),
+            what="XWayland")[0])
         for with_x in (True, False):
             with self.subTest(xwayland=with_x):
-                b = Browser(display, env=dict(self.env, DISPLAY=self.x_display if with_x else None))
-                self.addCleanup(b.close)
-                b.ready()
+                b = self.browser(env=dict(XDG_RUNTIME_DIR=work, WAYLAND_DISPLAY="wl-trb",
+                                          QT_QPA_PLATFORM=None,
+                                          DISPLAY=x_env["DISPLAY"] if with_x else None)).ready()
                 b.send("GEOMETRY 100 150 500 750;SHOW;")
                 wait_for(lambda: not b.ishidden(), what="shown")
-                wids = self.x("xdotool", "search", "--pid", str(b.proc.pid)).split()
+                x = lambda *a: subprocess.run(a, env=x_env, capture_output=True, text=True).stdout
+                wids = x("xdotool", "search", "--pid", str(b.proc.pid)).split()
                 if with_x:
                     wait_for(lambda: re.search(r"Width: 600\n.*Height: 400\n(.*\n)*.*IsViewable",
-                                               self.x("xwininfo", "-id", wids[0])), what="600x400")
+                                               x("xwininfo", "-id", wids[0])), what="600x400")
                 else:
                     self.assertEqual(wids, [])  # a Wayland surface, nothing on XWayland
                 b.send("HIDE;")
@@ -212,6 +201,9 @@ class WaylandSessionTest(unittest.TestCase):
                 self.assertEqual((bottom - t, r - l), (400, 600))
                 self.assertEqual(b.wait_exit(), 0)
                 self.assertEqual(noise(b.stderr()), [])
-        env = dict(os.environ, XDG_RUNTIME_DIR=self.dir, WAYLAND_DISPLAY="wl-absent")
+        env = dict(os.environ, XDG_RUNTIME_DIR=work, WAYLAND_DISPLAY="wl-absent")
         one_line_exit(self, {k: v for k, v in env.items() if k != "DISPLAY"}, ["--no-sandbox"],
                       "WAYLAND_DISPLAY")
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,13 +1,12 @@
-"""Navigation and the allow-list in the real browser: every way out of the list that a user
-(real pointer and keys through xdotool) or a controller can take, and the pages, events,
-hand-offs, downloads and windows that follow. 127.0.0.1 is allowed and "localhost" (the same
-server) refused, so a refused fetch shows in the server's log. One browser per mode serves all
-its rows; TRBROWSER_ROWS=REGEX runs some rows only."""
+"""Every way out of the allow-list a user (real pointer and keys) or a controller can take, and
+the pages, events, hand-offs, downloads and windows that follow. 127.0.0.1 is allowed, localhost
+(the same server) refused, so a refused fetch shows in the server's log. One browser per mode
+serves all its rows; TRBROWSER_ROWS=REGEX runs some rows only."""
 
 import os, re, shutil, tempfile, threading, unittest, urllib.parse
 
-from fixture import Browser, Display, PageServer, closed_port, html, page_text, query, read_lines
-from fixture import wait_for, xdg_open_stub
+from fixture import Browser, Display, PageServer, closed_port, html, page_text, read_lines
+from fixture import wait_for
 
 DENIED = "Tavrin Browser - URL Not Allowed"
 # Block i of the exits page: 10 + 60 i to 60 + 60 i from the top, 10 to 510 from the left.
@@ -22,6 +21,10 @@ def setUpModule():
     global display, server, work
     display, server, work = Display().start(), PageServer(), tempfile.mkdtemp(prefix="trb-nav-")
     os.makedirs(os.path.join(work, "home", "Downloads"))
+    os.makedirs(os.path.join(work, "bin"))
+    with open(os.path.join(work, "bin", "xdg-open"), "w") as f:  # a line per call: argc, $1
+        f.write("#!/bin/sh\nprintf '%%s\\t%%s\\n' \"$#\" \"$1\" >> '%s/opened'\n" % work)
+    os.chmod(os.path.join(work, "bin", "xdg-open"), 0o755)
     r, p = server.url("", "localhost"), server.pages
     for path in ("/refused", "/refused-popup", "/refused-in-popup", "/refused-frame",
                  "/refused-redirect", "/refused-history", "/refused-drop", "/allowed", "/titled"):
@@ -45,7 +48,7 @@ def setUpModule():
                        " 'Popup Loaded' }</script>", "Popup")
     p["/to-refused"] = lambda h: (302, {"Location": r + "/refused-redirect?" + h.path[12:]}, "")
     p["/go"] = lambda h: (200, {}, html("", "<a id=l href='%s'>go</a><script>l.click()</script>" %
-                                        query(h)["to"].replace("&", "&amp;").replace("'", "&#39;")))
+                                        query(h, "to").replace("&", "&amp;").replace("'", "&#39;")))
     server.html("/drag-source", html("", (a % (r, "refused-drop", "FFC0C0")) % {"q": ""} +
                                      (a % ("file://", "etc/hostname", "FFF")) % {"q": ""}))
     server.html("/frame-host", html("Frame Host", "<iframe src='%s/inner' style='border:0;width:"
@@ -54,7 +57,7 @@ def setUpModule():
     p["/popup-page"] = lambda h: popup_may_load.wait(120) and (
         200, {}, html("Popup Page", "popup", "background:#00f"))
     p["/file"] = lambda h: (200, {"Content-Type": "application/octet-stream", "Content-Disposition":
-                                  'attachment; filename="%s.txt"' % query(h)["name"]}, b"saved\n")
+                                  'attachment; filename="%s.txt"' % query(h, "name")}, b"saved\n")
     p["/loop"] = (302, {"Location": "/loop"}, "")
 
 def tearDownModule():
@@ -65,22 +68,23 @@ def tearDownModule():
     display.stop()
     shutil.rmtree(work, ignore_errors=True)
 
-def page(body, title=""):
-    """A page of the request: %(q)s stands for its query, @R and @A for the two origins."""
+def query(handler, name):
+    return urllib.parse.parse_qs(handler.path.partition("?")[2])[name][0]
+
+def page(body, title=""):  # %(q)s stands for the request's query
     return lambda h: (200, {}, html(title, spell(body, None) % {"q": h.path.partition("?")[2]}))
 
-def spell(text, ctx):
-    """@R and @A stand for the two origins, @P the port, @C the case, @W the work directory."""
+def spell(text, ctx):  # @R and @A: the two origins, @P the port, @C the case, @W the work dir
     for token, value in (("@R", server.url("", "localhost")), ("@A", server.url("")),
                          ("@P", str(server.port)), ("@C", ctx and ctx.case), ("@W", work)):
         text = text.replace(token, value or "")
     return text
 
 def browser(mode):
-    """Started once: 'free' (popups as they come), 'restricted' (--restrict-popups) or
-    'source' (another program to drag from)."""
+    """Started once: free (popups as they come), restricted (--restrict-popups) or source
+    (another program to drag from)."""
     if mode not in browsers or browsers[mode].proc.poll() is not None:
-        env = dict(xdg_open_stub(work)[0], TRBROWSER_DEBUG_CONTEXT_MENU="1",
+        env = dict(PATH=work + "/bin:" + os.environ["PATH"], TRBROWSER_DEBUG_CONTEXT_MENU="1",
                    HOME=os.path.join(work, "home"))
         b = browsers[mode] = Browser(display, ["--restrict-popups"] * (mode == "restricted"),
                                      env=env, events=True).ready()
@@ -105,8 +109,7 @@ def click(x, y, button=1, keys=(), wid=None):
 def block(i, button=1, *keys):
     return click(260, 35 + 60 * i, button, keys)
 
-def keys(*combos):
-    """Focus on the page, then the keys (Tab first reaches the refused link)."""
+def keys(*combos):  # focus on the page, then the keys (Tab first reaches the refused link)
     return lambda b: click(800, 700)(b) and xdo(b, "key", *combos)
 
 def then_allowed_link(first):
@@ -122,8 +125,7 @@ def then_allowed_link(first):
                 pass
     return act
 
-def drag(link):
-    """Drags link `link` of another program's window onto the main window, step by step."""
+def drag(link):  # link `link` of another program's window onto the main window, step by step
     def act(b):
         sid, y = browser("source").wid, 25 + 50 * link
         xdo(b, "mousemove", "--window", sid, 60, y, "mousedown", 1)
@@ -150,8 +152,7 @@ def send(text):
 def load(text):
     return send("LOAD %s;" % text)
 
-def link(text):
-    """The same text as the href of a link that a page clicks."""
+def link(text):  # the same text as the href of a link that a page clicks
     return lambda b: load("@A/go?to=" + urllib.parse.quote(spell(text, b), safe=""))(b)
 
 def back_button_after_the_list_changed(b):
@@ -186,8 +187,10 @@ def denied(target, before=0):
         t.assertEqual(b.windows(visible_only=True), [b.wid])
     return expect
 
-def shows(target, title=None):
+def shows(target, title=None, *events):
     def expect(t, b):
+        for e in events:
+            b.events.wait({k: spell(v, b) if isinstance(v, str) else v for k, v in e.items()})
         b.wait_url(lambda u: u == spell(target, b), what=target)
         t.assertEqual(b.windows(visible_only=True), [b.wid])
         title and wait_for(lambda: b.windows(title=title), what="title " + title)
@@ -195,8 +198,7 @@ def shows(target, title=None):
 
 ALLOWED, REFUSED = shows("@A/allowed?case=@C"), denied("@R/refused?case=@C")
 
-def popup(title, path, fetched_too):
-    """A window of its own shows `title`; `path` was fetched only if `fetched_too`."""
+def popup(title, path, fetched_too):  # a window of its own shows `title`
     def expect(t, b):
         wait_for(lambda: b.windows(title=title, visible_only=True), what="popup " + title)
         t.assertEqual(fetched(path, b), int(fetched_too))
@@ -256,13 +258,6 @@ def error_page(*texts, event=None):
         b.wait_url(lambda u: all(spell(x, b) in page_text(u) for x in texts), what=texts)
     return expect
 
-def events(*wanted, then):
-    def expect(t, b):
-        for e in wanted:
-            b.events.wait({k: spell(v, b) if isinstance(v, str) else v for k, v in e.items()})
-        then(t, b)
-    return expect
-
 def refused_frame_only(t, b):
     b.events.wait({"event": "denied", "url": server.url("/inner", "localhost"), "main": False})
     wait_for(lambda: b.pixel(b.wid, 600, 450) == "00FF00", what="host page painted")
@@ -270,8 +265,7 @@ def refused_frame_only(t, b):
     t.assertEqual(b.geturl(), server.url("/frame-host"))
     t.assertNotIn("/inner", server.requests)
 
-def saved(*names):
-    """The download directory holds just these files, each saved whole, and the page stays."""
+def saved(*names):  # the downloads hold just these, each saved whole, and the page stays
     def expect(t, b):
         path = os.path.join(work, "home", "Downloads")
         wait_for(lambda: read_lines(os.path.join(path, names[-1] + ".txt")) == ["saved"],
@@ -300,8 +294,7 @@ def window(*steps, then=lambda t, b: None):
         then(t, b)
     return expect
 
-def icon_sizes(b, wid):
-    """The square sizes of the window's _NET_WM_ICON: a run of width, height, pixels."""
+def icon_sizes(b, wid):  # the square sizes of _NET_WM_ICON: a run of width, height, pixels
     v = [int(n) for n in re.findall(r"\d+", b.x("xprop", "-id", wid, "-len", "100000000", "-f",
                                                  "_NET_WM_ICON", "32c", " $0+", "_NET_WM_ICON"))]
     sizes = []
@@ -358,9 +351,9 @@ ROWS = [  # (name, (browser, on the exits page), what is done, what must follow)
      refused_link_in_a_popup),
     # LOAD decides on the URL the engine loads, and a page's link with the same text agrees.
     ("LOAD allowed, a lookahead in the list, a 3 kB URL", FREE, send(
-        "SET-ALLOWED-ORIGINS http://(?!evil)127\\.0\\.0\\.1:@P/;LOAD %s;" % X3), events(
-        {"event": "url", "url": X3}, {"event": "title", "title": "Titled Page"},
-        {"event": "load", "url": X3}, then=shows(X3, "Titled Page"))),
+        "SET-ALLOWED-ORIGINS http://(?!evil)127\\.0\\.0\\.1:@P/;LOAD %s;" % X3), shows(
+        X3, "Titled Page", {"event": "url", "url": X3},
+        {"event": "title", "title": "Titled Page"}, {"event": "load", "url": X3})),
     ("LOAD without a scheme, allowed", FREE, load("127.0.0.1:@P/allowed?case=@C"), ALLOWED),
     ("LOAD without a scheme, refused", FREE, load("localhost:@P/refused?case=@C"), REFUSED),
     ("LOAD 127.1", FREE, load("http://127.1:@P/allowed?case=@C"), ALLOWED),

@@ -1,11 +1,8 @@
 """The window commands in any order: the real browser under Xvfb + openbox is driven through
 sequences of commands and user actions (xdotool, wmctrl), and after every step the real window
-is compared with the browser's own window model (build/window_oracle): managed, on the screen,
-hidden, above, maximised, size hints, the rectangle, ISHIDDEN, and at the end the report.
-
-Sequences: the ones written out below, and seeded random ones (TRBROWSER_WINDOW_SEEDS: "5"
-for seeds 1-5, "17-40" or "3,17"). A failure prints TRBROWSER_WINDOW_REPLAY='...' to run
-that one sequence again."""
+is compared with the browser's own window model (window_oracle). Sequences: the ones written out
+below, and seeded random ones (TRBROWSER_WINDOW_SEEDS: "5" for 1-5, "17-40" or "3,17"). A
+failure prints TRBROWSER_WINDOW_REPLAY='...' to run that one sequence again."""
 
 import os, random, re, socket, subprocess, time, unittest
 
@@ -28,25 +25,6 @@ def rect_text(rect):
 def parse_rect(text):
     return tuple(int(v) for v in re.split(r"[ ,]", text))
 
-def read_window(b, first_wid):
-    """What the X server and the browser say about the main window now."""
-    wid = b.main_window()
-    info = b.x("xwininfo", "-id", hex(wid))
-    props = b.x("xprop", "-id", wid, "WM_STATE", "_NET_WM_STATE", "WM_NORMAL_HINTS")
-    n = {k: int(re.search(k + r":\s+(-?\d+)", info).group(1)) for k in
-         ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")}
-    x, y = n["Absolute upper-left X"], n["Absolute upper-left Y"]
-    state = re.search(r"window state: (\w+)", props)
-    net = props.partition("_NET_WM_STATE")[2].partition("\n")[0]
-    low, high = (re.search(k + r" size: (\d+) by (\d+)", props) for k in ("minimum", "maximum"))
-    return {"wid": wid, "first_wid": first_wid or wid, "viewable": "IsViewable" in info,
-            "wm_state": state.group(1) if state else "Withdrawn",
-            "net_hidden": "_HIDDEN" in net, "net_above": "_ABOVE" in net,
-            "net_maximized": "MAXIMIZED_VERT" in net and "MAXIMIZED_HORZ" in net,
-            "fixed_size": tuple(map(int, low.groups())) if low and high and
-            low.groups() == high.groups() else None,
-            "rect": (y, x, y + n["Height"], x + n["Width"]), "ishidden": b.ishidden()}
-
 def differences(m, real):
     """What the real window does not do of what the model says."""
     visible, minimized = m["visible"] == "1", m["minimized"] == "1"
@@ -66,9 +44,6 @@ def differences(m, real):
         checks.append(("page rectangle", r, real["rect"]))
     return ["%s: model %r, real %r" % c for c in checks if c[1] != c[2]]
 
-class Failure(AssertionError):
-    pass
-
 class Run:
     """One sequence on one fresh browser, checked against the model after every step."""
 
@@ -85,7 +60,7 @@ class Run:
         self.ask("ISHIDDEN")
 
     def fail(self, why):
-        raise Failure("%s\n  replay: TRBROWSER_WINDOW_REPLAY='%s'\n  model: %s\n  %s" % (
+        raise AssertionError("%s\n  replay: TRBROWSER_WINDOW_REPLAY='%s'\n  model: %s\n  %s" % (
             self.label, ";".join(self.steps), self.model, why))
 
     def ask(self, step):
@@ -98,9 +73,24 @@ class Run:
         self.offers = [] if offers == "-" else offers.split(",")
 
     def read(self):
-        real = read_window(self.b, self.first_wid)
-        self.first_wid = real["first_wid"]
-        return real
+        """What the X server and the browser say about the main window now."""
+        b = self.b
+        wid = b.main_window()
+        self.first_wid = self.first_wid or wid
+        info = b.x("xwininfo", "-id", hex(wid))
+        props = b.x("xprop", "-id", wid, "WM_STATE", "_NET_WM_STATE", "WM_NORMAL_HINTS")
+        x, y, w, h = (int(re.search(k + r":\s+(-?\d+)", info).group(1)) for k in (
+            "Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+        state = re.search(r"window state: (\w+)", props)
+        net = props.partition("_NET_WM_STATE")[2].partition("\n")[0]
+        low, high = (re.search(k + r" size: (\d+) by (\d+)", props) for k in ("minimum", "maximum"))
+        return {"wid": wid, "first_wid": self.first_wid, "viewable": "IsViewable" in info,
+                "wm_state": state.group(1) if state else "Withdrawn",
+                "net_hidden": "_HIDDEN" in net, "net_above": "_ABOVE" in net,
+                "net_maximized": "MAXIMIZED_VERT" in net and "MAXIMIZED_HORZ" in net,
+                "fixed_size": tuple(map(int, low.groups())) if low and high and
+                low.groups() == high.groups() else None,
+                "rect": (y, x, y + h, x + w), "ishidden": b.ishidden()}
 
     def apply(self, step):
         word = step.split()[0]
@@ -121,8 +111,7 @@ class Run:
             self.fail("%r is not offered in this state" % step)
         hexid = hex(self.read()["wid"])
         if action in ("move", "resize"):
-            t = parse_rect(step.split(None, 1)[1])
-            before = self.read()["rect"]
+            t, before = parse_rect(step.split(None, 1)[1]), self.read()["rect"]
             cmd = (["xdotool", "windowmove", hexid, t[1], t[0]] if action == "move" else
                    ["xdotool", "windowsize", hexid, t[3] - t[1], t[2] - t[0]])
             rect = before if t == before else self.until(
@@ -168,7 +157,8 @@ class Run:
             if last is not None and done(last):
                 return last
             if time.monotonic() > deadline:
-                self.fail("timed out waiting for %s; last read %r" % (what, last))
+                self.fail("timed out waiting for %s; last read %r\n  differences: %s" % (
+                    what, last, last and "; ".join(differences(self.model, last))))
             time.sleep(0.05)
 
     def settle(self, act=None):
@@ -180,12 +170,7 @@ class Run:
                               self.stable(r), "the window manager's placement")
             self.ask("wm-place %s" % rect_text(real["rect"]))
             act = None
-        last = []
-        try:
-            self.until(act, lambda r: not last.append(differences(self.model, r)) and
-                       not last[-1], "the window to agree with the model")
-        except Failure as failure:
-            raise Failure("%s\n  differences: %s" % (failure, "; ".join(last[-1] if last else [])))
+        self.until(act, lambda r: not differences(self.model, r), "the model's window")
 
     def finish(self, report):
         self.ended = True
@@ -228,12 +213,7 @@ def random_step(rng, run):
                 h = rng.randint(240, max(240, SCREEN_H - 40 - top))
             action += " " + rect_text((top, left, top + h, left + w))
         choices.append((4, "user-" + action))
-    pick = rng.uniform(0, sum(weight for weight, _ in choices))
-    for weight, step in choices:
-        pick -= weight
-        if pick <= 0:
-            break
-    return step
+    return rng.choices([s for _, s in choices], [w for w, _ in choices])[0]
 
 def last_steps(rng, run):
     """QUIT, the user closing the window, or the controller going."""
