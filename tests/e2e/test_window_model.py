@@ -1,33 +1,19 @@
-"""The window commands in any order: the real browser under Xvfb + openbox is driven through
-sequences of commands and user actions (xdotool, wmctrl), and after every step the real window
-is compared with the browser's own window model (window_oracle). Sequences: the ones written out
-below, and seeded random ones (TRBROWSER_WINDOW_SEEDS: "5" for 1-5, "17-40" or "3,17"). A
-failure prints TRBROWSER_WINDOW_REPLAY='...' to run that one sequence again."""
+"""Window commands and user actions in any order; after each step the real window must agree
+with the browser's own model (window_oracle). Written sequences, and seeds 1 to
+TRBROWSER_WINDOW_SEEDS (5); a failure prints the TRBROWSER_WINDOW_REPLAY='...' that replays it."""
 
 import os, random, re, socket, subprocess, time, unittest
-
+from contextlib import suppress
 from fixture import GEOMETRY, Browser, Display, browser_path
 
 STEP_TIMEOUT, RESEND_AFTER = 30.0, 2.0  # a dropped user action is asked for again
-SCREEN_W, SCREEN_H = 1600, 1200
-display = None
-
-def setUpModule():
-    global display
-    display = Display().start()
-
-def tearDownModule():
-    display.stop()
-
-def rect_text(rect):
-    return "%d %d %d %d" % tuple(rect)
-
-def parse_rect(text):
-    return tuple(int(v) for v in re.split(r"[ ,]", text))
-
-def differences(m, real):
-    """What the real window does not do of what the model says."""
-    visible, minimized = m["visible"] == "1", m["minimized"] == "1"
+SCREEN_W, SCREEN_H, display = 1600, 1200, Display()
+def setUpModule(): display.start()
+def tearDownModule(): display.stop()
+def rect_text(rect): return "%d %d %d %d" % tuple(rect)
+def parse_rect(text): return tuple(int(v) for v in re.split(r"[ ,]", text))
+def differences(m, real):  # what the real window does not do of what the model says
+    visible, minimized, on = m["visible"] == "1", m["minimized"] == "1", lambda k: m[k] == "1"
     r = None if m["restored"] == "unknown" else parse_rect(m["restored"])
     checks = [("ISHIDDEN", not visible, real["ishidden"]),
               ("X window id", real["first_wid"], real["wid"]),  # rules and scripts hold on to it
@@ -35,77 +21,64 @@ def differences(m, real):
               ("on the screen", visible and not minimized, real["viewable"])]
     if visible:  # a withdrawn window's _NET_WM_STATE is forgotten by the manager
         checks += [("_NET_WM_STATE_HIDDEN", minimized, real["net_hidden"]),
-                   ("_NET_WM_STATE_ABOVE", m["topmost"] == "1", real["net_above"]),
-                   ("_NET_WM_STATE_MAXIMIZED", m["maximized"] == "1", real["net_maximized"])]
-    if m["resizable"] == "1" or r:
-        size = None if m["resizable"] == "1" else (r[3] - r[1], r[2] - r[0])
+                   ("_NET_WM_STATE_ABOVE", on("topmost"), real["net_above"]),
+                   ("_NET_WM_STATE_MAXIMIZED", on("maximized"), real["net_maximized"])]
+    if on("resizable") or r:
+        size = None if on("resizable") else (r[3] - r[1], r[2] - r[0])
         checks.append(("size hints fixed", size, real["fixed_size"]))
-    if visible and not minimized and m["maximized"] == "0" and r:
+    if visible and not minimized and not on("maximized") and r:
         checks.append(("page rectangle", r, real["rect"]))
     return ["%s: model %r, real %r" % c for c in checks if c[1] != c[2]]
 
-class Run:
-    """One sequence on one fresh browser, checked against the model after every step."""
-
+class Run:  # one sequence on one fresh browser, checked against the model after every step
     def __init__(self, test, label):
         self.label, self.steps, self.ended, self.first_wid = label, [], False, None
         self.b = Browser(display)
         test.addCleanup(self.b.close)
         self.b.ready()
-        binary = os.environ.get("TRBROWSER_WINDOW_ORACLE") or os.path.join(
-            os.path.dirname(browser_path()), "window_oracle")
-        self.oracle = subprocess.Popen([binary], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                       text=True, bufsize=1)
+        self.oracle = subprocess.Popen([os.environ.get("TRBROWSER_WINDOW_ORACLE") or os.path.join(
+            os.path.dirname(browser_path()), "window_oracle")], stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, text=True, bufsize=1)
         test.addCleanup(lambda: [self.oracle.kill(), self.oracle.communicate()])
         self.ask("ISHIDDEN")
-
     def fail(self, why):
         raise AssertionError("%s\n  replay: TRBROWSER_WINDOW_REPLAY='%s'\n  model: %s\n  %s" % (
             self.label, ";".join(self.steps), self.model, why))
-
     def ask(self, step):
         self.oracle.stdin.write(step + "\n")
         line = self.oracle.stdout.readline().split()
         if not line or line[0] != "ok":
             self.fail("the model refused %r: %r" % (step, line))
         self.model = dict(word.split("=", 1) for word in line[1:])
-        offers = self.model.pop("offers")
-        self.offers = [] if offers == "-" else offers.split(",")
-
-    def read(self):
-        """What the X server and the browser say about the main window now."""
-        b = self.b
-        wid = b.main_window()
+        self.offers = [o for o in self.model.pop("offers").split(",") if o != "-"]
+    def read(self):  # what the X server and the browser say about the main window now
+        wid = self.b.main_window()
         self.first_wid = self.first_wid or wid
-        info = b.x("xwininfo", "-id", hex(wid))
-        props = b.x("xprop", "-id", wid, "WM_STATE", "_NET_WM_STATE", "WM_NORMAL_HINTS")
+        info = self.b.x("xwininfo", "-id", hex(wid))
+        props = self.b.x("xprop", "-id", wid, "WM_STATE", "_NET_WM_STATE", "WM_NORMAL_HINTS")
         x, y, w, h = (int(re.search(k + r":\s+(-?\d+)", info).group(1)) for k in (
             "Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
         state = re.search(r"window state: (\w+)", props)
         net = props.partition("_NET_WM_STATE")[2].partition("\n")[0]
-        low, high = (re.search(k + r" size: (\d+) by (\d+)", props) for k in ("minimum", "maximum"))
+        lo, hi = (re.search(k + r" size: (\d+) by (\d+)", props) for k in ("minimum", "maximum"))
+        fixed = tuple(map(int, lo.groups())) if lo and hi and lo.groups() == hi.groups() else None
         return {"wid": wid, "first_wid": self.first_wid, "viewable": "IsViewable" in info,
-                "wm_state": state.group(1) if state else "Withdrawn",
-                "net_hidden": "_HIDDEN" in net, "net_above": "_ABOVE" in net,
-                "net_maximized": "MAXIMIZED_VERT" in net and "MAXIMIZED_HORZ" in net,
-                "fixed_size": tuple(map(int, low.groups())) if low and high and
-                low.groups() == high.groups() else None,
-                "rect": (y, x, y + h, x + w), "ishidden": b.ishidden()}
-
+                "wm_state": state.group(1) if state else "Withdrawn", "net_above": "_ABOVE" in net,
+                "net_hidden": "_HIDDEN" in net, "net_maximized": "MAXIMIZED_VERT" in net and
+                "MAXIMIZED_HORZ" in net, "fixed_size": fixed, "rect": (y, x, y + h, x + w),
+                "ishidden": self.b.ishidden()}
     def apply(self, step):
         word = step.split()[0]
         if word.startswith("user-"):
             return self.user_action(word[5:], step)
         self.steps.append(step)
         pieces = [piece.strip() for piece in step.split("&")]  # "&": in one write
-        for piece in pieces:
-            self.ask(piece)
+        [self.ask(piece) for piece in pieces]
         if step == "controller-gone":
             self.b.conn.shutdown(socket.SHUT_WR)
             return self.finish(report=False)
         self.b.send("".join(piece + ";" for piece in pieces))
         self.finish(report=True) if word == "QUIT" else self.settle()
-
     def user_action(self, action, step):
         if action not in self.offers:
             self.fail("%r is not offered in this state" % step)
@@ -117,32 +90,25 @@ class Run:
             rect = before if t == before else self.until(
                 lambda: self.b.x(*cmd), lambda r: r["rect"] != before and self.stable(r),
                 "the window to move or resize")["rect"]
-            # The model learns where the window manager put it.
-            self.steps.append("user-%s %s" % (action, rect_text(rect)))
-            self.ask(self.steps[-1])
-            return self.settle()
+            step = "user-%s %s" % (action, rect_text(rect))  # where the window manager put it
         self.steps.append(step)
         before = self.model
         self.ask(step)
+        if action in ("move", "resize"):
+            return self.settle()
         if action == "close" and before["hide_on_close"] == "0":
             self.b.wm_close_until(int(hexid, 16), lambda: self.b.proc.poll() is not None, "exit")
             return self.finish(report=True)
-        b = {"maximize": "add,maximized_vert,maximized_horz",
-             "restore": "remove,maximized_vert,maximized_horz"}.get(action)
+        b = {"maximize": "add", "restore": "remove"}.get(action)
         send = {"minimize": ["xdotool", "windowminimize", hexid],
                 "close": ["wmctrl", "-i", "-c", hexid]}.get(action) or (
             ["wmctrl", "-i", "-a", hexid] if action == "restore" and before["minimized"] == "1"
-            else ["wmctrl", "-i", "-r", hexid, "-b", b])
+            else ["wmctrl", "-i", "-r", hexid, "-b", b + ",maximized_vert,maximized_horz"])
         self.settle(lambda: self.b.x(*send))
-
-    def stable(self, real):
-        """A read a moment later agrees: the window manager is done with the window."""
+    def stable(self, real):  # a read a moment later agrees: the window manager is done with it
         time.sleep(0.2)
-        again = self.read()
-        return again["rect"] == real["rect"] and again["viewable"] == real["viewable"]
-
-    def until(self, act, done, what):
-        """Does `act` (again every RESEND_AFTER seconds) until done(real window)."""
+        return all(self.read()[k] == real[k] for k in ("rect", "viewable"))
+    def until(self, act, done, what):  # act (again every RESEND_AFTER s) until done(real window)
         deadline, sent, last = time.monotonic() + STEP_TIMEOUT, None, None
         while True:
             if act and (sent is None or time.monotonic() - sent > RESEND_AFTER):
@@ -150,19 +116,16 @@ class Run:
                 sent = time.monotonic()
             if self.b.proc.poll() is not None:
                 self.fail("the browser ended early (exit %s)" % self.b.proc.returncode)
-            try:
+            last = None  # unless read: the window may be being recreated, or gone
+            with suppress(AttributeError, ValueError):
                 last = self.read()
-            except (AttributeError, ValueError):
-                last = None  # the window is being recreated or has gone
             if last is not None and done(last):
                 return last
             if time.monotonic() > deadline:
                 self.fail("timed out waiting for %s; last read %r\n  differences: %s" % (
                     what, last, last and "; ".join(differences(self.model, last))))
             time.sleep(0.05)
-
-    def settle(self, act=None):
-        """Waits until the real window agrees with the model (doing `act` until then)."""
+    def settle(self, act=None):  # until the real window agrees with the model (doing `act`)
         m = self.model
         if (m["restored"], m["visible"], m["minimized"], m["maximized"]) == ("unknown", *"100"):
             # On the screen without a rectangle: the window manager's choice, told to the model.
@@ -171,7 +134,6 @@ class Run:
             self.ask("wm-place %s" % rect_text(real["rect"]))
             act = None
         self.until(act, lambda r: not differences(self.model, r), "the model's window")
-
     def finish(self, report):
         self.ended = True
         data = self.b.read_to_eof(timeout=STEP_TIMEOUT).decode()
@@ -182,14 +144,11 @@ class Run:
         # The checks' ISHIDDEN replies may come before the report.
         if not want.fullmatch(re.sub(r"^(ISHIDDEN [01])*", "", data)) if report else data:
             self.fail("final report %r, model %r" % (data, self.model["restored"]))
-
 def random_rect(rng):
     w, h = rng.randint(320, 900), rng.randint(240, 700)
     left, top = rng.randint(0, SCREEN_W - 40 - w), rng.randint(0, SCREEN_H - 40 - h)
     return top, left, top + h, left + w
-
-def random_step(rng, run):
-    """One step the model allows now: a command, a burst of commands, or a user action."""
+def random_step(rng, run):  # a step the model allows now: command(s) or a user action
     model = run.model
     geometry = "GEOMETRY %s" % rect_text(random_rect(rng))
     choices = [(6, "SHOW"), (3, "SHOWTOPMOST"), (4, "HIDE"), (5, "MINIMIZE"), (5, geometry),
@@ -206,20 +165,17 @@ def random_step(rng, run):
             top, left, bottom, right = parse_rect(model["restored"])
             w, h = right - left, bottom - top
             if action == "move":
-                left = rng.randint(0, max(0, SCREEN_W - 40 - w))
-                top = rng.randint(0, max(0, SCREEN_H - 40 - h))
+                left, top = (rng.randint(0, max(0, SCREEN_W - 40 - w)),
+                             rng.randint(0, max(0, SCREEN_H - 40 - h)))
             else:
-                w = rng.randint(320, max(320, SCREEN_W - 40 - left))
-                h = rng.randint(240, max(240, SCREEN_H - 40 - top))
+                w, h = (rng.randint(320, max(320, SCREEN_W - 40 - left)),
+                        rng.randint(240, max(240, SCREEN_H - 40 - top)))
             action += " " + rect_text((top, left, top + h, left + w))
         choices.append((4, "user-" + action))
     return rng.choices([s for _, s in choices], [w for w, _ in choices])[0]
-
-def last_steps(rng, run):
-    """QUIT, the user closing the window, or the controller going."""
+def last_steps(rng, run):  # QUIT, the user closing the window, or the controller going
     ending = rng.choice(["QUIT", "controller-gone"] + ["user-close"] * ("close" in run.offers))
     return ["SET-HIDE-ON-CLOSE 0", ending] if ending == "user-close" else [ending]
-
 # The sequences that went wrong before, and the edges of each command.
 SCRIPTED = {name: steps.split("; ") for name, steps in {
     "geometry_minimize_then_the_user_moves_it": "GEOMETRY 100 100 500 600; MINIMIZE; "
@@ -244,11 +200,6 @@ SCRIPTED = {name: steps.split("; ") for name, steps in {
     "minimized_placed_and_shown": "MINIMIZE; MINIMIZE; GEOMETRY 655 478 1160 998; SHOW; QUIT",
 }.items()}
 
-def seeds():
-    text = os.environ.get("TRBROWSER_WINDOW_SEEDS", "5")
-    first, _, last = ("1-" + text if text.isdigit() else text).partition("-")
-    return range(int(first), int(last) + 1) if last else [int(v) for v in text.split(",")]
-
 class WindowModelTest(unittest.TestCase):
     def run_steps(self, label, steps=None, rng=None):
         run = Run(self, label)
@@ -257,17 +208,11 @@ class WindowModelTest(unittest.TestCase):
         for step in [] if run.ended else last_steps(rng, run) if rng else ["QUIT"]:
             run.apply(step)
         run.b.close()
-
     def test_sequences(self):
         replay = os.environ.get("TRBROWSER_WINDOW_REPLAY")
-        if replay:
-            return self.run_steps("replay", [s.strip() for s in replay.split(";") if s.strip()])
-        for name, steps in SCRIPTED.items():
-            with self.subTest(sequence=name):
-                self.run_steps(name, steps)
-        for seed in seeds():
-            with self.subTest(seed=seed):
-                self.run_steps("seed %d" % seed, rng=random.Random(seed))
-
-if __name__ == "__main__":
-    unittest.main()
+        for label, steps, rng in [("replay", [s.strip() for s in replay.split(";")], None)] if (
+                replay) else [(name, steps, None) for name, steps in SCRIPTED.items()] + [
+                ("seed %d" % i, None, random.Random(i))
+                for i in range(1, int(os.environ.get("TRBROWSER_WINDOW_SEEDS", "5")) + 1)]:
+            with self.subTest(label):
+                self.run_steps(label, steps, rng)
