@@ -210,9 +210,11 @@ class WindowModelTest(unittest.TestCase):
         run.b.close()
     def test_sequences(self):
         replay = os.environ.get("TRBROWSER_WINDOW_REPLAY")
-        for label, steps, rng in [("replay", [s.strip() for s in replay.split(";")], None)] if (
-                replay) else [(name, steps, None) for name, steps in SCRIPTED.items()] + [
-                ("seed %d" % i, None, random.Random(i))
-                for i in range(1, int(os.environ.get("TRBROWSER_WINDOW_SEEDS", "5")) + 1)]:
+        if replay:
+            return self.run_steps("replay", [s.strip() for s in replay.split(";") if s.strip()])
+        cases = [(name, steps, None) for name, steps in SCRIPTED.items()]
+        seeds = int(os.environ.get("TRBROWSER_WINDOW_SEEDS", "5"))
+        cases += [("seed %d" % i, None, random.Random(i)) for i in range(1, seeds + 1)]
+        for label, steps, rng in cases:
             with self.subTest(label):
                 self.run_steps(label, steps, rng)
