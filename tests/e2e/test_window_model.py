@@ -198,6 +198,8 @@ SCRIPTED = {name: steps.split("; ") for name, steps in {
     "minimized_placed_and_minimized_again": "SHOW; MINIMIZE; GEOMETRY 179 564 791 955; MINIMIZE; "
     "user-restore; controller-gone",
     "minimized_placed_and_shown": "MINIMIZE; MINIMIZE; GEOMETRY 655 478 1160 998; SHOW; QUIT",
+    "hidden_after_a_quick_show_keeps_its_place": "SHOW; GEOMETRY 134 83 537 660; MINIMIZE; SHOW; "
+    "HIDE & SHOW & HIDE; QUIT",
 }.items()}
 
 class WindowModelTest(unittest.TestCase):

@@ -280,7 +280,9 @@ QRect BrowserWindow::RestoredRect() const {
   // its way. The toolkit's own normal geometry is taken from the widget's states too.
   const QWindow* handle = windowHandle();
   const Qt::WindowStates states = handle != nullptr ? handle->windowStates() : windowState();
-  if (restored_ && (states & (Qt::WindowMinimized | kSized))) return *restored_;
+  // A hidden window is where it last was on the screen: a window manager answering a show late
+  // can still move it after the hide.
+  if (restored_ && (!isVisible() || (states & (Qt::WindowMinimized | kSized)))) return *restored_;
   return geometry();
 }
 
