@@ -31,12 +31,4 @@ if(Python3_Interpreter_FOUND)
   set_tests_properties(tool_edge_cases PROPERTIES
     LABELS integration TIMEOUT 300
     ENVIRONMENT "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>;FAKE_TRBROWSER=$<TARGET_FILE:fake_trbrowser>")
-
-  # The tool and the documented examples against the real browser under a display.
-  if(TARGET trbrowser)
-    add_test(NAME tool_e2e COMMAND ${Python3_EXECUTABLE} -m unittest -v test_tool_e2e
-      WORKING_DIRECTORY ${TRB_TOOLS_DIR}/tests/tool)
-    set_tests_properties(tool_e2e PROPERTIES LABELS e2e TIMEOUT 600 ENVIRONMENT
-      "TRBROWSERCTL=$<TARGET_FILE:trbrowserctl>;TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;DISPLAY=")
-  endif()
 endif()

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The Windows layer without Windows: cross-builds the preset "windows" (mingw-w64) and runs its
-# tests under Wine, the window tests in Wine's own desktop on an X display. Installs what is
-# missing. Ends with "N passed, N failed"; non-zero on any failure.
+# The Windows layer without Windows: installs what is missing, cross-builds the preset "windows"
+# (mingw-w64), runs its tests under Wine; ends with "N passed, N failed", non-zero on a failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -17,11 +16,9 @@ if [[ ${#missing[@]} -gt 0 ]]; then
     --no-install-recommends "${missing[@]}"
 fi
 
-# Debian has no mingw builds of RE2 and PCRE2: the build compiles bookworm's source packages,
-# fetched through a private copy of the machine's Debian sources turned into deb-src entries.
-deps="$root/build-windows/deps"
+# No mingw builds of RE2 and PCRE2 in Debian: bookworm's source packages, through deb-src entries.
+deps="$root/build-windows/deps" apt_dir="$root/build-windows/apt"
 if [[ ! -f "$deps/re2/CMakeLists.txt" || ! -f "$deps/pcre2/CMakeLists.txt" ]]; then
-  apt_dir="$root/build-windows/apt"
   rm -rf "$apt_dir" "$deps"
   mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$deps/src"
   [[ ! -f /etc/apt/sources.list.d/debian.sources ]] || sed 's/^Types:.*/Types: deb-src/' \
@@ -44,37 +41,31 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
 
 export WINEPREFIX="$root/build-windows/wineprefix" WINEDEBUG=-all WINEARCH=win64
-# A crashing test ends at once instead of waiting in Wine's debugger.
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="  # a crash ends, with no debugger
 [[ -f "$WINEPREFIX/system.reg" ]] || { env -u DISPLAY wineboot -i >/dev/null 2>&1 && wineserver -w; }
 
 # A Windows pipe reply is one blocking WriteFile, so a controller that stops reading can hold
 # up the stop (docs/windows.md): that Linux case is left out here.
 skipped="PipeFraming.ControllerThatStopsReadingCannotHoldUpTheStop"
-passed=0 failed=0
-mkdir -p build-windows/test-logs
-# run NAME COMMAND...: runs NAME.exe with COMMAND and counts gtest's results; a run without
-# gtest's closing line failed (the exit status from inside Wine's desktop does not come back).
+passed=0 failed=0 logs="$root/build-windows/test-logs"
+mkdir -p "$logs"
+# run NAME COMMAND...: NAME.exe under COMMAND, counted from gtest's lines (the exit status from
+# inside Wine's desktop does not come back); a run without gtest's closing line failed.
 run() {
-  local name=$1 log="$root/build-windows/test-logs/$1.log" status=0
-  shift
-  (cd build-windows && timeout 600 "$@" "./$name.exe" --gtest_filter="-$skipped" >"$log" 2>&1) ||
+  local log="$logs/$1.log" status=0 bad
+  (cd build-windows && timeout 600 "${@:2}" "./$1.exe" --gtest_filter="-$skipped" >"$log" 2>&1) ||
     status=$?
-  local ok bad
-  ok=$(grep -cE '^\[       OK \]' "$log" || true)
-  bad=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log" || true)
   grep -E '^\[  (PASSED|FAILED)  \]|: Failure$' "$log" >&2 || true
+  passed=$((passed + $(grep -cE '^\[       OK \]' "$log" || true)))
+  bad=$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)$' "$log" || true)
   if [[ $bad -eq 0 ]] && { [[ $status -ne 0 ]] || ! grep -qE '^\[=+\] [0-9]+ tests? from .* ran\.' "$log"; }; then
-    echo "$name: ended (status $status) without finishing its tests; see $log" >&2
+    echo "$1: ended (status $status) without finishing its tests; see $log" >&2
     bad=1
   fi
-  passed=$((passed + ok)) failed=$((failed + bad))
+  failed=$((failed + bad))
 }
-run policy_tests wine
-run pipe_unit_tests wine
-run pipe_integration_tests wine
-# In Wine's desktop window, Wine manages the test window as Windows would; Wine's processes
-# end while the display still exists.
+for name in policy_tests pipe_unit_tests pipe_integration_tests; do run "$name" wine; done
+# In Wine's desktop window, managed as Windows would; Wine's processes end before the display.
 run win32_window_tests "$root/scripts/with-display.sh" bash -c '"$@"; s=$?; wineserver -k; exit $s' - \
   wine explorer /desktop=trbtest,1280x1024
 wineserver -k 2>/dev/null || true
