@@ -5,8 +5,7 @@ namespace trb::testing_support {
 Target FakeBrowser::ResolveTarget() {
   ++resolve_count_;
   if (!has_browser) return {};
-  // Owned by the test: the pointer keeps nothing alive.
-  return {std::shared_ptr<Browser>(std::shared_ptr<void>(), this),
+  return {std::shared_ptr<Browser>(std::shared_ptr<void>(), this),  // owns nothing
           [this](const WindowCall& call) { call(*this); },
           {}};
 }
@@ -20,7 +19,7 @@ void FakeBrowser::Record(const std::string& line, const std::optional<Command>& 
   if (before_call) before_call(line.substr(0, line.find(' ')));
   std::lock_guard lock(mutex_);
   calls_.push_back(line);
-  if (command) window_model.Apply(*command);
+  if (command) window_model_.Apply(*command);
   if (line.starts_with("LoadURL ")) url = line.substr(8);
 }
 
@@ -39,13 +38,13 @@ void FakeBrowser::SetNormalRect(const NormalRect& r) {
 bool FakeBrowser::IsWindowHidden() {
   Record("IsWindowHidden");
   std::lock_guard lock(mutex_);
-  return window_model.state().hidden();
+  return window_model_.state().hidden();
 }
 
-NormalRect FakeBrowser::GetNormalRect() {
+NormalRect FakeBrowser::GetNormalRect() {  // a window never placed: kDefaultReport's
   Record("GetNormalRect");
   std::lock_guard lock(mutex_);
-  return window_model.state().restored.value_or(kUnplacedRect);
+  return window_model_.state().restored.value_or(NormalRect{100, 200, 700, 1000});
 }
 
 }  // namespace trb::testing_support

@@ -1,7 +1,5 @@
-// A stand-in for the main browser, its window and its handler, for driving the pipe without a
-// browser engine: records every call as a line ("LoadURL <url>", "CloseBrowser 1",
-// "SetNormalRect t l b r", ...) and answers the queries from what earlier calls did (the
-// window's state is the window model's).
+// The main browser, its window and its handler without an engine: records every call as a line
+// ("LoadURL <url>", "SetNormalRect t l b r", ...); the queries answer from the window model.
 #pragma once
 
 #include <atomic>
@@ -19,7 +17,6 @@ namespace trb::testing_support {
 class FakeBrowser : public Browser, public Window, public MainHandler {
  public:
   Target ResolveTarget() override;
-
   void LoadURL(const std::string& url) override { Record("LoadURL " + url); }
   void Reload() override { Record("Reload"); }
   std::string GetURL() override;
@@ -36,14 +33,10 @@ class FakeBrowser : public Browser, public Window, public MainHandler {
   std::vector<std::string> Calls();
   int resolve_count() const { return resolve_count_.load(); }
 
-  // Runs before every recorded call, with the call's name, on the calling thread. Set before
-  // the pipe thread starts.
+  // Runs before every recorded call with its name, on the calling thread.
   std::function<void(const std::string& name)> before_call;
   std::atomic<bool> has_browser{true};  // false: ResolveTarget finds no browser
-  // What the queries answer; a window never placed reports kUnplacedRect.
-  static constexpr NormalRect kUnplacedRect{100, 200, 700, 1000};
   std::string url = "about:fake";
-  WindowModel window_model;
 
  private:
   void Record(const std::string& line, const std::optional<Command>& command = std::nullopt);
@@ -51,12 +44,10 @@ class FakeBrowser : public Browser, public Window, public MainHandler {
   std::mutex mutex_;
   std::vector<std::string> calls_;
   std::atomic<int> resolve_count_{0};
+  WindowModel window_model_;
 };
 
-using FakeMainHandler = FakeBrowser;  // the earlier name of the handler's part
-
-// Makes `handler` the process's g_main_handler for the life of this object.
-struct ScopedMainHandler {
+struct ScopedMainHandler {  // `handler` is g_main_handler for the life of this object
   explicit ScopedMainHandler(MainHandler* handler) { g_main_handler.store(handler); }
   ~ScopedMainHandler() { g_main_handler.store(nullptr); }
 };

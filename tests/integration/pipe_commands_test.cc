@@ -1,6 +1,4 @@
-// Commands and replies as the controller sees them, over the real pipe and over scripted
-// reads, against the fake browser: what each command does, what is refused, how a command cut
-// by the read size is kept whole, and how the session ends.
+// Commands and replies as the controller sees them, over the real pipe.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "pipe/framing.h"
-#include "pipe/pipe_controller.h"
 #include "policy/pages.h"
 #include "test_controller.h"
 
@@ -30,10 +26,9 @@ struct Case {
   std::string replies;
   Strings calls;  // then GetNormalRect for the report, if any
   std::string report = kDefaultReport;
-  bool hide_on_close = false;  // the setting afterwards
-  const char* allowed = "";    // which of https://{a,b,c}.test/ the allow-list then covers
-  bool browser = true;
-  bool handler = true;
+  bool hide_on_close = false;
+  const char* allowed = "";  // which of https://{a,b,c}.test/ the allow-list then covers
+  bool browser = true, handler = true;
   bool hang_up = false;  // the controller closes right after writing
 };
 
@@ -48,7 +43,7 @@ TEST_P(Command, RunsAndAnswers) {
   ASSERT_TRUE(s.controller.Send(c.input));
   if (c.hang_up) s.controller.CloseConnection();
   EXPECT_EQ(s.controller.Read(c.replies.size()), c.replies);
-  // Every piece has been taken up: the stop, looked at between reads, then ends the session.
+  // Every piece taken up: the stop, looked at between reads, then ends the session.
   const std::string read = c.input.substr(0, c.input.find('\0'));
   const int pieces =
       static_cast<int>(std::count(read.begin(), read.end(), ';')) + (read.back() == ';' ? 0 : 1);
@@ -105,100 +100,17 @@ INSTANTIATE_TEST_SUITE_P(Pipe, Command, testing::Values(
          "ISHIDDEN 1GETURL ", {}, "", false, "", false},
     Case{"WithoutHandlerNothingIsTouched", "SHOW;SET-ALLOWED-ORIGINS https://a.test;ISHIDDEN;bad",
          "ISHIDDEN 1" + Errors({"bad"}), {}, "", false, "", true, false},
-    // What the controller wrote still runs; then the browser closes, whatever it was told.
     Case{"ControllerHangingUpForcesTheClose", "SET-HIDE-ON-CLOSE 1;HIDE;MINIMIZE", "",
          {"HideWindow", "MinimizeWindow", "CloseBrowser 1"}, "", false, "", true, true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// Serves scripted reads, as a controller writing faster than the browser reads would give
-// them: more arrives within the grace exactly when another read is scripted.
-struct ScriptedTransport : Transport {
-  ScriptedTransport(const Strings& r, bool stop_in_grace)
-      : reads(r), stop_in_grace(stop_in_grace) {}
-  Wait WaitReadable() override { return Wait::kData; }
-  std::optional<size_t> Read(char* buffer, size_t) override {
-    if (next == reads.size()) return std::nullopt;  // then the controller closes
-    std::copy(reads[next].begin(), reads[next].end(), buffer);
-    return reads[next++].size();
-  }
-  bool MoreArrivesWithin(std::chrono::milliseconds) override {
-    if (stop_in_grace) stop.Set();  // the window closes while the browser waits
-    return !stop_in_grace && next < reads.size();
-  }
-  void Write(std::string_view bytes) override { written.emplace_back(bytes.substr(0, 40)); }
-
-  const Strings& reads;
-  bool stop_in_grace;
-  size_t next = 0;
-  Strings written;  // each reply's first 40 bytes
-  StopSignal stop;
-};
-
-struct Script {
-  const char* name;
-  Strings reads;
-  Strings calls;
-  Strings written;
-  bool stop_in_grace = false;
-};
-
-class Framing : public testing::TestWithParam<Script> {};
-
-TEST_P(Framing, KeepsCommandsWhole) {
-  FakeBrowser browser;
-  const ScopedMainHandler scoped(&browser);
-  ScriptedTransport transport(GetParam().reads, GetParam().stop_in_grace);
-  PipeController("unused").Serve(transport, transport.stop);
-  EXPECT_EQ(browser.Calls(), GetParam().calls);
-  EXPECT_EQ(transport.written, GetParam().written);
-}
-
-// `head` padded with `fill` to a read that fills the buffer.
-std::string Full(std::string head, char fill = ' ') {
-  head.resize(Framer::kReadSize, fill);
-  return head;
-}
-
-// A command over the carried bound that ends on a read's last byte, in reads, then more.
-Strings OverLong() {
-  Strings reads(Framer::kMaxCarried / Framer::kReadSize + 3, std::string(Framer::kReadSize, 'z'));
-  reads.front().replace(0, 5, "LOAD ");
-  reads.back().back() = ';';
-  reads.push_back("SHOW;ISHIDDEN");
-  return reads;
-}
-
-const std::string kCut = Full("SHOW;LOAD http://a.test/", 'x');
-const std::string kCutLoad = "LoadURL " + kCut.substr(10) + "b";
-const std::string kFullShow = Full("SHOW").substr(0, Framer::kReadSize - 1) + ";";
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Pipe, Framing, testing::Values(
-    Script{"CutByAFullRead", {kCut, "b;ISHIDDEN"}, {"ShowWindowNormal", kCutLoad, "IsWindowHidden", "CloseBrowser 1"},
-           {"ISHIDDEN 0"}},
-    Script{"CutWhereABacklogEnds", {kFullShow, "GEOMETRY 1",
-           "0 20 300 500;ISHIDDEN;"}, {"ShowWindowNormal", "SetNormalRect 10 20 300 500", "IsWindowHidden",
-           "CloseBrowser 1"}, {"ISHIDDEN 1"}},
-    Script{"ShortReadHandledAtOnce", {"SHOW;ISHIDDEN", "GEOMETRY 1 2 3 4"},
-           {"ShowWindowNormal", "IsWindowHidden", "SetNormalRect 1 2 3 4", "CloseBrowser 1"}, {"ISHIDDEN 0"}},
-    Script{"FullReadWithNothingAfterIsHandled", {kCut}, {"ShowWindowNormal", kCutLoad.substr(0, kCutLoad.size() - 1),
-           "CloseBrowser 1"}, {}},
-    Script{"ZeroByteEndsACarriedCommand", {kCut, std::string("b\0;HIDE", 7)}, {"ShowWindowNormal", kCutLoad,
-           "CloseBrowser 1"}, {}},
-    Script{"CutWhenTheBrowserStopsIsDropped", {Full("ISHIDDEN;GEOMETRY 1", '0')}, {"IsWindowHidden", "GetNormalRect"},
-           {"ISHIDDEN 1", kDefaultReport}, true},
-    Script{"OverLongAnsweredOnceThenGoesOn", OverLong(), {"ShowWindowNormal", "IsWindowHidden", "CloseBrowser 1"},
-           {("ERROR Syntax Error: LOAD " + std::string(15, 'z')), "ISHIDDEN 0"}}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
-
+// Cut reads, in every arrangement: tests/fuzz/pipe_fuzzer.cc. Here a real socket's short reads.
 TEST(PipeFraming, LongCommandStreamedInChunksStaysWhole) {
   PipeSession s;
   ASSERT_TRUE(s.Connect());
   const std::string url = "http://x.test/" + std::string(200000, 'q');
   const std::string command = "LOAD " + url + ";ISHIDDEN;";
-  // Each read may come back short, but the next bytes arrive well within the grace.
   for (size_t at = 0; at < command.size(); at += 8192) {
     ASSERT_TRUE(s.controller.Send(command.substr(at, 8192)));
     std::this_thread::sleep_for(1ms);
@@ -220,20 +132,6 @@ TEST(PipeFraming, ControllerThatStopsReadingCannotHoldUpTheStop) {
   ASSERT_TRUE(WaitUntil([&] { return s.handler.resolve_count() >= 2; }));
   s.pipe.Stop();  // returns: the blocked reply is given up once the grace has passed
   EXPECT_TRUE(s.pipe.ended());
-}
-
-TEST(PipeEnds, StopDuringAReadAnswersEveryPieceThenReports) {
-  PipeSession s;
-  Gate gate;
-  s.handler.before_call = [&](const std::string& name) {
-    if (name == "GetURL") gate.EnterAndWait();
-  };
-  ASSERT_TRUE(s.Connect());
-  ASSERT_TRUE(s.controller.Send("GETURL;ISHIDDEN;SHOW;ISHIDDEN"));
-  ASSERT_TRUE(gate.WaitEntered());
-  s.stop.Set();
-  gate.Release();
-  EXPECT_EQ(s.StopAndRead(), std::string("GETURL about:fakeISHIDDEN 1ISHIDDEN 0") + kDefaultReport);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The controller's Unix sockets: finding, connecting to and hanging up on the command pipe,
-// the process's one pipe thread, and the events channel (every event one line of JSON, in
-// order, whatever the reader does, and never a wait for the browser).
+// The controller's Unix sockets: finding, joining and leaving the command pipe, the one pipe
+// thread, and the events channel (one line of JSON each, in order, never a wait for the browser).
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
@@ -24,8 +23,7 @@
 namespace trb::testing_support {
 namespace {
 
-// No socket file; one nobody listens on (a controller that died); a listener whose only slot
-// stays taken, given up after the time-out, or stopped meanwhile, or joined once it frees.
+// No socket file, a dead controller's, a full backlog (timed out, stopped, or joined once freed).
 TEST(PipeConnection, NoListenerOrABusyOne) {
   for (const std::string what : {"no file", "dead", "busy", "stopped", "freed"}) {
     SCOPED_TRACE(what);
@@ -55,8 +53,7 @@ TEST(PipeConnection, NoListenerOrABusyOne) {
   }
 }
 
-// The switch's name is looked up in TMPDIR, plain first, then as a .NET pipe; a socket file
-// that nobody listens on does not hide the second.
+// A bare name is looked up in TMPDIR, plain, then as a .NET pipe (a dead plain one hides none).
 TEST(PipeConnection, NameIsLookedUpInTmpdirPlainFirstThenAsDotNetPipe) {
   for (const auto& [listener, name, other_name] :
        {std::tuple{"CoreFxPipe_ctl", "ctl", "ctl"}, {"trbrowser", "", "CoreFxPipe_trbrowser"}}) {
@@ -77,29 +74,7 @@ TEST(PipeConnection, NameIsLookedUpInTmpdirPlainFirstThenAsDotNetPipe) {
   }
 }
 
-// Commands sent after QUIT are still unread when the browser hangs up: the controller must
-// still see a clean end of stream after the report, not a reset.
-TEST(PipeConnection, UnreadCommandsAfterQuitDoNotResetTheConnection) {
-  PipeSession s;
-  Gate gate;
-  s.handler.before_call = [&](const std::string& name) {
-    if (name == "GetNormalRect") gate.EnterAndWait();
-  };
-  ASSERT_TRUE(s.Connect());
-  ASSERT_TRUE(s.controller.Send("QUIT;"));
-  ASSERT_TRUE(gate.WaitEntered());
-  ASSERT_TRUE(s.controller.Send("SHOW;ISHIDDEN;SHOW;"));
-  gate.Release();
-  std::string got(100, ' ');
-  ssize_t n = 0;
-  for (ssize_t r; (r = recv(s.controller.connection_fd(), &got[n], 100 - n, 0)) != 0; n += r) {
-    ASSERT_GT(r, 0) << "the connection was reset";
-  }
-  EXPECT_EQ(got.substr(0, n), kDefaultReport);
-}
-
-// Signals that land on the pipe thread (a desktop's SIGCHLD, a profiler's timer) interrupt its
-// waits; none may end the session, lose a byte or answer twice.
+// Signals on the pipe thread (a desktop's SIGCHLD) interrupt its waits: no end, loss or echo.
 TEST(PipeConnection, InterruptedSystemCallsAreRetried) {
   struct sigaction action {
   }, old{};
@@ -125,27 +100,7 @@ TEST(PipeConnection, InterruptedSystemCallsAreRetried) {
   sigaction(SIGUSR1, &old, nullptr);
 }
 
-// Also held against the real browser (tests/stress/test_security.py); here also that the
-// refused connection is closed at once, without a byte, and said so in one line.
-TEST(PipeConnection, ControllerOfAnotherUserIsRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user (uid 65534)";
-  ASSERT_EQ(seteuid(65534), 0);
-  PipeSession s;  // its socket is listened on as uid 65534
-  ASSERT_EQ(seteuid(0), 0);
-  s.handler.hide_on_close_ = true;
-  testing::internal::CaptureStderr();
-  s.pipe.Start(s.controller.path(), s.stop);
-  ExpectUntouched(s);
-  const std::string error = testing::internal::GetCapturedStderr();
-  EXPECT_NE(error.find("runs as uid 65534"), std::string::npos) << error;
-  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
-  ASSERT_TRUE(s.controller.Accept());
-  EXPECT_EQ(s.StopAndRead(), "");
-}
-
-// StartPipeThread works once per process: each case runs in a child of its own. A stop runs
-// the UI call the thread waits in (a UI loop that never gets to drain would hold the stop and
-// the report for ever); there is never a second thread.
+// Once per process, so in a child: a stop runs the UI call the thread waits in; no second start.
 TEST(PipeThread, StartServeStopRunningTheUiCallInFlightAndNoSecondStart) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT((StopPipeThread(), StopPipeThread(), std::_Exit(0)), testing::ExitedWithCode(0), "");
@@ -174,7 +129,6 @@ TEST(PipeThread, StartServeStopRunningTheUiCallInFlightAndNoSecondStart) {
 
 using Json = nlohmann::json;
 
-// Whatever bytes a page put in a URL or title, an event is one line of JSON, its name first.
 TEST(Events, EachIsOneLineOfJsonNamedFirst) {
   const std::string ok = std::string("\"\\ \n\r\t\x01\x7f") + '\0' + " \u2028 \xF0\x9F\x98\x80";
   const std::string text = ok + " \xff \xc0\xaf \xed\xa0\x80 \xe2\x82";
@@ -194,7 +148,6 @@ TEST(Events, EachIsOneLineOfJsonNamedFirst) {
   }
 }
 
-// Event `n`, about `size` bytes, and its number; the events of a stream, each line parsed.
 std::string Numbered(int n, size_t size = 200) {
   return events::Url("http://seq.test/" + std::to_string(n) + "#" + std::string(size, 'x'));
 }
@@ -219,20 +172,7 @@ struct Connected {
   EventWriter writer;
 };
 
-// Stopping writes out all that is held to a reader that reads; a reader that goes away ends
-// only the events.
-TEST(EventWriter, EventsArriveInOrderAndStopWritesThemAll) {
-  Connected c;
-  bool closed = false;
-  std::string bytes;
-  std::thread reader([&] { bytes = c.reader.ReadUntilClosed(&closed); });
-  for (int i = 0; i < 1000; ++i) c.writer.Post(Numbered(i));
-  c.writer.Stop();
-  reader.join();
-  EXPECT_TRUE(closed);
-  const std::vector<Json> got = ParseLines(bytes);
-  ASSERT_EQ(got.size(), 1000u);
-  for (int i = 0; i < 1000; ++i) EXPECT_EQ(NumberOf(got[i]), i);
+TEST(EventWriter, ReaderGoneEndsOnlyTheEvents) {
   Connected gone;
   gone.reader.CloseConnection();
   EXPECT_TRUE(WaitUntil([&] {
@@ -241,14 +181,10 @@ TEST(EventWriter, EventsArriveInOrderAndStopWritesThemAll) {
   }));
 }
 
-// The controller reads nothing while the browser posts 20 times the bound: posting never
-// waits, and what the browser holds stays within the bound. Catching up, the reader finds the
-// events in order, each gap announced by a "dropped" event that counts it, then what follows;
-// and a stop with events the reader never takes does not wait for it.
+// Posting 20 times the bound to a reader that reads nothing never waits and holds no more than
+// the bound; the reader then finds every gap announced, in order; a stop does not wait for it.
 TEST(EventWriter, StalledReaderStallsNothingAndLearnsWhatWasDropped) {
-  EventWriter::Options options;
-  options.queue_bound = 64 * 1024;
-  options.flush_grace = 50ms;
+  const EventWriter::Options options{.queue_bound = 64 * 1024, .flush_grace = 50ms, .connect = {}};
   Connected c(options);
   constexpr int kPosted = 20 * 64 * 1024 / 200;
   for (int i = 0; i < kPosted; ++i) c.writer.Post(Numbered(i));  // a wait here hangs the test
@@ -267,20 +203,16 @@ TEST(EventWriter, StalledReaderStallsNothingAndLearnsWhatWasDropped) {
   socklen_t len = sizeof sndbuf;
   ASSERT_EQ(getsockopt(c.reader.connection_fd(), SOL_SOCKET, SO_SNDBUF, &sndbuf, &len), 0);
   size_t before_first_gap = 0;
-  int expected = 0;
-  uint64_t announced = 0;
+  uint64_t expected = 0, announced = 0;
   for (const Json& event : ParseLines(bytes)) {
-    if (event.at("event") == "dropped") {
-      announced += event.at("count").get<uint64_t>();
-      expected += event.at("count").get<int>();
-      continue;
-    }
-    ASSERT_EQ(NumberOf(event), expected++) << "in order, every gap announced";
-    if (announced == 0) before_first_gap += event.dump().size() + 1;
+    const bool gap = event.at("event") == "dropped";
+    const uint64_t count = gap ? event.at("count").get<uint64_t>() : 1;
+    ASSERT_TRUE(gap || NumberOf(event) == static_cast<int>(expected)) << "in order: " << expected;
+    if (!gap && announced == 0) before_first_gap += event.dump().size() + 1;
+    expected += count, announced += gap ? count : 0;
   }
-  EXPECT_EQ(expected, kPosted + 1);
-  EXPECT_GT(announced, 0u);
-  EXPECT_EQ(announced, dropped);
+  EXPECT_EQ(expected, kPosted + 1u);
+  EXPECT_TRUE(dropped > 0 && announced == dropped) << announced << " of " << dropped;
   // Before the gap: what the socket buffered plus what the writer held, no more.
   EXPECT_LE(before_first_gap, options.queue_bound + 2 * static_cast<size_t>(sndbuf));
   for (int i = 0; c.writer.dropped_total() == dropped; ++i) c.writer.Post(Numbered(i));
@@ -295,8 +227,7 @@ constexpr bool kSanitized = __has_feature(address_sanitizer);
 constexpr bool kSanitized = false;
 #endif
 
-// Without a listener, a descriptor or a thread to spare, the writer says so in one line and
-// holds no event (a browser that queued them would grow for nothing).
+// Without a listener, a descriptor or a thread, the writer says so in one line and holds nothing.
 TEST(EventWriter, WithoutAListenerOrResourcesSaysSoAndHoldsNothing) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const auto& [resource, says] :

@@ -33,10 +33,7 @@ std::string ReadUpTo(int fd, size_t count, std::chrono::milliseconds timeout, bo
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     const ssize_t n = recv(fd, buffer, std::min(sizeof buffer, count - out.size()), 0);
-    if (n <= 0 && !(n < 0 && errno == EINTR)) {
-      if (closed != nullptr) *closed = true;
-      break;
-    }
+    if (n <= 0 && !(n < 0 && errno == EINTR)) return closed && (*closed = true), out;
     out.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
   }
   return out;
@@ -86,8 +83,7 @@ std::string TestController::Read(size_t count, std::chrono::milliseconds timeout
 }
 
 std::string TestController::ReadUntilClosed(bool* closed, std::chrono::milliseconds timeout) {
-  *closed = false;
-  return ReadUpTo(conn_fd_, std::numeric_limits<size_t>::max(), timeout, closed);
+  return *closed = false, ReadUpTo(conn_fd_, std::numeric_limits<size_t>::max(), timeout, closed);
 }
 
 void TestController::CloseConnection() {
@@ -108,9 +104,8 @@ int ConnectClient(const std::string& path) {
 int ListenAt(const std::string& path, int backlog) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_un addr = Address(path);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
-      listen(fd, backlog) == 0) {
-    return fd;
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+    if (listen(fd, backlog) == 0) return fd;
   }
   return close(fd), -1;
 }

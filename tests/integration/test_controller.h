@@ -1,13 +1,12 @@
-// The controller's side of the pipe for tests, and a pipe thread with the fake browser behind
-// it. Reads are bounded, so a broken browser side fails a test instead of hanging it. Here on
-// a Unix socket (test_controller.cc); tests/windows/test_controller_win.cc on a named pipe.
+// The controller's side of the pipe for tests (a Unix socket here, a named pipe in
+// tests/windows/test_controller_win.cc), and a pipe thread with the fake browser behind it.
+// Reads are bounded, so a broken browser side fails a test instead of hanging it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -37,8 +36,7 @@ class TestController {  // listens on `socket_name` in a private directory
   const std::string& path() const { return path_; }      // the browser's "named-pipe" value
   bool Accept(std::chrono::milliseconds timeout = 20s);  // closes a previous connection
   bool Send(std::string_view bytes);
-  // Until `count` bytes, the browser side's close, or the time-out.
-  std::string Read(size_t count, std::chrono::milliseconds timeout = 20s);
+  std::string Read(size_t count, std::chrono::milliseconds timeout = 20s);  // or less, on close
   std::string ReadUntilClosed(bool* closed, std::chrono::milliseconds timeout = 20s);
   void CloseConnection();
   void StopListening();  // the socket file stays: connecting to it is then refused
@@ -51,9 +49,7 @@ class TestController {  // listens on `socket_name` in a private directory
   int conn_fd_ = -1;
 };
 
-// Unix socket only: a client of the test's own (to fill a backlog), a bare listener; -1 on
-// failure.
-int ConnectClient(const std::string& path);
+int ConnectClient(const std::string& path);  // -1 on failure
 int ListenAt(const std::string& path, int backlog = 8);
 
 inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
@@ -64,18 +60,9 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
   return true;
 }
 
-struct Gate {  // holds one call of the fake until the test lets it go
-  void EnterAndWait() { entered.set_value(), released.get_future().wait(); }
-  bool WaitEntered() { return entered_future.wait_for(30s) == std::future_status::ready; }
-  void Release() { released.set_value(); }
-  std::promise<void> entered, released;
-  std::future<void> entered_future = entered.get_future();
-};
-
-// One pipe thread against one test controller, with the fake browser as g_main_handler.
-struct PipeSession {
+struct PipeSession {  // one pipe thread against one test controller
   explicit PipeSession(int backlog = 8) : controller(backlog) {}
-  bool Connect(ConnectOptions options = {}) {  // starts the pipe thread, accepts it
+  bool Connect(ConnectOptions options = {}) {
     pipe.Start(controller.path(), stop, std::move(options));
     return controller.Accept();
   }
@@ -90,7 +77,7 @@ struct PipeSession {
     return got;
   }
 
-  FakeMainHandler handler;
+  FakeBrowser handler;
   ScopedMainHandler scoped{&handler};
   TestController controller;
   StopSignal stop;
@@ -99,8 +86,7 @@ struct PipeSession {
 
 inline constexpr char kDefaultReport[] = "GEOMETRY 100 200 700 1000";  // of a window never placed
 
-// The pipe thread ended without touching the browser or the settings (set to hide on close).
-inline void ExpectUntouched(PipeSession& s) {
+inline void ExpectUntouched(PipeSession& s) {  // ended; browser and settings (hide on close) kept
   EXPECT_TRUE(s.WaitEnded());
   EXPECT_EQ(s.handler.resolve_count(), 0);
   EXPECT_TRUE(s.handler.Calls().empty());

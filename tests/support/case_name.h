@@ -1,5 +1,4 @@
-// Names for the cases of parameterised tests, made from what a case holds, so that ctest's
-// list and a failing line in CI say which case it was.
+// Readable names for parameterised cases, made from what a case holds.
 #pragma once
 
 #include <cctype>
@@ -8,8 +7,8 @@
 
 namespace trb::test {
 
-// Letters and digits as they are, other runs between them '_', those at the ends spelt out
-// ("sp_SHOW", "LOAD_nl", "empty"); about 40 characters at most, then the case's index.
+// Letters and digits kept, other runs '_', those at the ends spelt out ("sp_SHOW", "LOAD_nl"),
+// about 40 characters at most, then the case's index.
 inline std::string CaseName(std::string_view text, size_t index) {
   const auto alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
   const auto word = [](char c) -> std::string {

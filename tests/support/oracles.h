@@ -1,5 +1,4 @@
-// The literal algorithms the product's fast paths must agree with, for the tests, the fuzz
-// targets and the benchmark. Never for the browser: std::regex overflows on long inputs.
+// The literal algorithms the product's fast paths must agree with (tests, fuzzing, benchmark).
 #pragma once
 
 #include <algorithm>
@@ -12,8 +11,7 @@
 
 namespace trb::test {
 
-// Pieces of `text` between matches of `pattern` (never empty ones): each before a match, even
-// empty; the one after the last match if not empty; or, without a match, the whole text.
+// Pieces between matches of `pattern`: each before a match; after the last one if not empty.
 inline std::vector<std::string> SplitByRegex(std::string_view text, std::string_view pattern) {
   const std::regex re(pattern.begin(), pattern.end());
   std::vector<std::string> pieces;
@@ -26,15 +24,14 @@ inline std::vector<std::string> SplitByRegex(std::string_view text, std::string_
   return pieces;
 }
 
-// Whether "^" + P' + ".*$" matches the whole rewritten URL for some pattern P of the list;
-// a pattern std::regex rejects covers nothing. ReferenceMatches compiles at every call.
+// Whether "^" + P' + ".*$" matches the rewritten URL for some P; one std::regex rejects: none.
 class ReferenceList {
  public:
   explicit ReferenceList(const std::vector<std::string>& patterns) {
     for (const std::string& p : patterns) {
       try {
         compiled_.emplace_back(RewritePattern(p), std::regex::ECMAScript | std::regex::icase);
-      } catch (const std::regex_error&) {
+      } catch (const std::regex_error&) {  // covers nothing
       }
     }
   }

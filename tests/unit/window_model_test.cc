@@ -1,6 +1,5 @@
-// The window model, sequence by sequence: what the window is after a run of commands and
-// user actions. Each case lists its steps in the text form the oracle reads; a step written
-// "refused: STEP" must be one the model says cannot happen then.
+// The window after a run of commands and user actions, in the oracle's text form; "refused: STEP"
+// must be a step the model says cannot happen then, and that changes nothing.
 #include "pipe/window_model.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +14,7 @@ namespace {
 struct Sequence {
   const char* name;
   std::vector<std::string> steps;
-  std::string expected;  // words that DescribeWindowState's line must hold at the end
+  std::string expected;  // words DescribeWindowState's line must hold at the end
 };
 
 class WindowModelTest : public testing::TestWithParam<Sequence> {};
@@ -29,9 +28,7 @@ TEST_P(WindowModelTest, EndsAsExpected) {
     ASSERT_TRUE(step) << "not a step: " << text;
     const WindowModelState before = model.state();
     EXPECT_EQ(model.Apply(*step), !refused) << text;
-    if (refused) {
-      EXPECT_EQ(model.state(), before) << "a refused step changed the state: " << text;
-    }
+    if (refused) EXPECT_EQ(model.state(), before) << text;
   }
   const std::string described = " " + DescribeWindowState(model.state()) + " ";
   std::istringstream words(GetParam().expected);
