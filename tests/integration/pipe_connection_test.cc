@@ -76,8 +76,7 @@ TEST(PipeConnection, NameIsLookedUpInTmpdirPlainFirstThenAsDotNetPipe) {
 
 // Signals on the pipe thread (a desktop's SIGCHLD) interrupt its waits: no end, loss or echo.
 TEST(PipeConnection, InterruptedSystemCallsAreRetried) {
-  struct sigaction action {
-  }, old{};
+  struct sigaction action = {}, old = {};
   action.sa_handler = [](int) {};  // no SA_RESTART: every signal makes a blocked call fail
   ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
   PipeSession s;

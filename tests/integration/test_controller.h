@@ -66,9 +66,6 @@ struct PipeSession {  // one pipe thread against one test controller
     pipe.Start(controller.path(), stop, std::move(options));
     return controller.Accept();
   }
-  bool WaitEnded() {
-    return WaitUntil([&] { return pipe.ended(); });
-  }
   std::string StopAndRead() {  // all the browser side wrote; fails the test unless it closed
     pipe.Stop();
     bool closed = false;
@@ -87,7 +84,7 @@ struct PipeSession {  // one pipe thread against one test controller
 inline constexpr char kDefaultReport[] = "GEOMETRY 100 200 700 1000";  // of a window never placed
 
 inline void ExpectUntouched(PipeSession& s) {  // ended; browser and settings (hide on close) kept
-  EXPECT_TRUE(s.WaitEnded());
+  EXPECT_TRUE(WaitUntil([&] { return s.pipe.ended(); }));
   EXPECT_EQ(s.handler.resolve_count(), 0);
   EXPECT_TRUE(s.handler.Calls().empty());
   EXPECT_TRUE(s.handler.hide_on_close_);

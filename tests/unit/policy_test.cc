@@ -19,11 +19,7 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 using List = std::vector<std::string>;
 
-std::string Times(int n, std::string_view text) {
-  std::string out;
-  while (n-- > 0) out += text;
-  return out;
-}
+std::string Times(int n, std::string_view text) { return n > 0 ? Times(n - 1, text) += text : ""; }
 
 bool Covers(const List& list, std::string_view url) {
   AllowedOrigins origins;
@@ -121,47 +117,6 @@ TEST(AllowedOrigins, LongAndHostileUrlsAreCheckedWholeOrRefusedInTime) {
   EXPECT_FALSE(Covers(many, "https://" + std::string(100000, 'a')));
   EXPECT_TRUE(Covers({"(a*)*\\1b"}, "aaaab/x"));  // within the budget they still cover
   EXPECT_TRUE(Covers({"(?:.*a){100}z"}, std::string(100, 'a') + "z"));
-}
-
-// Lists of hosts, ports, wildcards and regex pieces against URLs of the same bits.
-TEST(AllowedOrigins, AgreesWithTheLiteralAlgorithmOnGeneratedLists) {
-  // clang-format off
-  const List schemes = {"https://", "http://", "HTTPS://", "", "https:/"};  // quantified atoms
-  const List atoms = {"example", ".", "com", ":443", ":4430", "*.", "/", "app", "a", "(", ")",
-      "[a-z]", "\\.", "|", "$", "^", "\\d", "E", "x", "(?:o|e)", "\\1", "(?=e)", "-", "\xc3\xa9",
-      "[^/]", "(?!x)", "\\b", "\\B", "[^]", "[]", "\\0", "\\cA", "[\\d-z]", "\\w", "\\S",
-      "[[:alpha:]]", "[[:upper:]]", "(a)", "\\2", "]", "}", "[a-]", "\\x41", "\\u00e9", "[.]",
-      "(?=^h)", "(?=\\b)", "\\/", "[\\W]", "[^\\D]", "{", "[Z-a]", "[[.a.]]", "[[=e=]]", "\\e",
-      "_"};
-  const List quantifiers = {"?", "*", "+", "{2}", "{1,3}", "*?", "{0}", ""};
-  const List url_bits = {"example", ".", "com", ":443", ":4430", "/", "app", "a", "E", "o", "ee",
-      "\n", "x", "1", "\r", "_", " ", "A", "\0"s, "\xc3\xa9", "EXAMPLE", ".org"};
-  // clang-format on
-  std::mt19937 rng(7);
-  const auto pick = [&](const List& bits) { return bits[rng() % bits.size()]; };
-  int covered = 0;
-  for (int i = 0; i < 6000; ++i) {
-    List list(1 + rng() % 3);
-    for (std::string& p : list) {
-      p = pick(schemes);
-      for (int j = static_cast<int>(rng() % 7); j > 0; --j) {
-        const std::string atom = pick(atoms);
-        p += atom;
-        if (atom != "*." && atom != "(" && atom != "|" && rng() % 3 == 0) p += pick(quantifiers);
-      }
-    }
-    AllowedOrigins origins;
-    origins.Replace(list);
-    const test::ReferenceList reference(list);
-    for (int u = 0; u < 8; ++u) {
-      std::string url = pick({"https://", "http://", "HTTPS://", "ftp://"});
-      for (int j = static_cast<int>(rng() % 7); j > 0; --j) url += pick(url_bits);
-      const bool expected = reference.Matches(url);
-      covered += expected;
-      ASSERT_EQ(origins.Matches(url), expected) << url << " by " << list[0];
-    }
-  }
-  EXPECT_TRUE(covered > 4800 && covered < 43200) << covered;  // both answers well represented
 }
 
 using Action = NavigationDecision::Action;
