@@ -99,6 +99,23 @@ TEST(PipeConnection, InterruptedSystemCallsAreRetried) {
   sigaction(SIGUSR1, &old, nullptr);
 }
 
+TEST(PipeConnection, ControllerOfAnotherUserIsRefusedAtOnceWithoutAByteSaidInOneLine) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user (uid 65534)";
+  ASSERT_EQ(seteuid(65534), 0);
+  PipeSession s;  // its socket is listened on as uid 65534
+  ASSERT_EQ(seteuid(0), 0);
+  s.handler.hide_on_close_ = true;
+  testing::internal::CaptureStderr();
+  s.pipe.Start(s.controller.path(), s.stop);
+  ExpectUntouched(s);
+  const std::string error = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(error.find("runs as uid 65534") != std::string::npos &&
+              std::count(error.begin(), error.end(), '\n') == 1)
+      << error;
+  ASSERT_TRUE(s.controller.Accept());
+  EXPECT_EQ(s.StopAndRead(), "");
+}
+
 // Once per process, so in a child: a stop runs the UI call the thread waits in; no second start.
 TEST(PipeThread, StartServeStopRunningTheUiCallInFlightAndNoSecondStart) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

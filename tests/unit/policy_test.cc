@@ -151,10 +151,6 @@ INSTANTIATE_TEST_SUITE_P(Branches, BeforeBrowse, ::testing::ValuesIn(std::vector
   });
 // clang-format on
 
-TEST(Pages, AbortedLoadsShowNoErrorPage) {  // the rest: the pages fuzzer and e2e
-  EXPECT_FALSE(DecideLoadError("u", "net::ERR_ABORTED", -3).has_value());
-}
-
 TEST(Split, FixedSplittersCutAsTheRegularExpressionsWould) {
   EXPECT_EQ(test::SplitByRegex(";a;;b;", ";"), (std::vector<std::string>{"", "a", "", "b"}));
   const std::string alphabet("ab;| \t\n\v\f\r\xa0\x85\0", 13);
