@@ -46,7 +46,7 @@ target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt PkgConfig::XCB)
 # The toolkit's X11 plugin must find our xcb_map_window first (x11_window_manager.cc).
 target_link_options(trbrowser PRIVATE "LINKER:--export-dynamic-symbol=xcb_map_window")
 
-# The application layer's tests against a fake engine, and the quit signals in a Qt loop.
+# The application layer's tests against a fake engine, and its start-up choices.
 add_executable(app_tests tests/unit/app_test.cc)
 target_include_directories(app_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(app_tests PRIVATE trb_app_core Qt6::Core GTest::gtest_main)
