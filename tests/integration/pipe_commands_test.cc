@@ -32,6 +32,7 @@ struct Case {
   bool hang_up = false;  // the controller closes right after writing
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 class Command : public testing::TestWithParam<Case> {};
 
 TEST_P(Command, RunsAndAnswers) {
@@ -94,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Pipe, Command, testing::Values(
     Case{"AllowedOriginsReplaced", "SET-ALLOWED-ORIGINS https://a.test;SET-ALLOWED-ORIGINS https://c.test",
          "", {}, kDefaultReport, false, "c"},
     Case{"AllowedOriginsCleared", "SET-ALLOWED-ORIGINS https://a.test;SET-ALLOWED-ORIGINS", "", {}},
-    Case{"QuitClosesDespiteHideOnCloseAndEnds", "SET-HIDE-ON-CLOSE 1;QUIT now;SHOW;ISHIDDEN", "",
+    Case{"QuitClosesDespiteHideOnCloseAndEndsWithoutAReset", "SET-HIDE-ON-CLOSE 1;QUIT now;SHOW;" + std::string(100000, 'x'), "",
          {"CloseBrowser 1"}},
     Case{"WithoutBrowserQueriesStillAnswer", "SHOW;LOAD x;ISHIDDEN;GETURL;SET-HIDE-ON-CLOSE 1;QUIT",
          "ISHIDDEN 1GETURL ", {}, "", false, "", false},

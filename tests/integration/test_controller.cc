@@ -33,7 +33,7 @@ std::string ReadUpTo(int fd, size_t count, std::chrono::milliseconds timeout, bo
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     const ssize_t n = recv(fd, buffer, std::min(sizeof buffer, count - out.size()), 0);
-    if (n <= 0 && !(n < 0 && errno == EINTR)) return closed && (*closed = true), out;
+    if (n <= 0 && !(n < 0 && errno == EINTR)) return closed && (*closed = n == 0), out;
     out.append(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
   }
   return out;

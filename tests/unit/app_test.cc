@@ -11,8 +11,6 @@
 #include "app/graphics_choice.h"
 #include "app/runtime_dir.h"
 #include "app/session_platform.h"
-#include "policy/decisions.h"
-#include "policy/pages.h"
 #include "support/case_name.h"
 
 namespace trb {

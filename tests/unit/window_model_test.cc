@@ -17,6 +17,7 @@ struct Sequence {
   std::string expected;  // words DescribeWindowState's line must hold at the end
 };
 
+void PrintTo(const Sequence& s, std::ostream* os) { *os << s.name; }
 class WindowModelTest : public testing::TestWithParam<Sequence> {};
 
 TEST_P(WindowModelTest, EndsAsExpected) {
