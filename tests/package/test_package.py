@@ -88,6 +88,3 @@ class PackageTest(unittest.TestCase):
             self.assertTrue(os.path.isfile(usr("share/" + path)), path)
         r = run("lintian", "--fail-on", "error", "--tag-display-limit", "0", deb)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-
-if __name__ == "__main__":
-    unittest.main()

@@ -189,10 +189,8 @@ class WindowBursts(Base):
                 reader = Reader(b.conn)
 
                 def burst():
-                    # Once the close is asked for, the window is shown and stays so, and the
-                    # window manager is not flooded: it drops a close for a window that an
-                    # unmap earlier in its queue has taken from it, and under load a queue fed
-                    # a show every few milliseconds may never get to the close.
+                    # Calm once closing: a loaded window manager drops a close for a window an
+                    # unmap has just taken from it, and may never reach one behind a flood.
                     calm = False
                     try:
                         while not stop.is_set():
@@ -297,8 +295,7 @@ class HelperDeath(Base):
 
 class Soak(unittest.TestCase):
     def test_counts_stay_flat_once_warm(self):
-        """bench/soak.py's seeded mix, short: open descriptors (a few idle connections come and
-        go), helper processes and X windows do not grow once warm."""
+        # bench/soak.py's mix, short: descriptors, helpers and X windows stay flat once warm.
         import soak
         lines = []
         samples, _ = soak.run(display, steps=int(os.environ.get("TRBROWSER_SOAK_STEPS", "100")),
@@ -308,6 +305,3 @@ class Soak(unittest.TestCase):
             self.assertLessEqual(s["fds"], first["fds"] + 6, lines)
             self.assertLessEqual((s["procs"], s["xwindows"]), (first["procs"], first["xwindows"]),
                                  lines)
-
-if __name__ == "__main__":
-    unittest.main()

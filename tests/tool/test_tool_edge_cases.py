@@ -130,6 +130,3 @@ class ToolEdgeCases(unittest.TestCase):
                                    env=dict(os.environ, PATH=root + "/path:" + os.environ["PATH"]),
                                    capture_output=True, text=True, timeout=120)
                 self.assertEqual(r.stdout.splitlines(), ["ISHIDDEN 1", REPORT], r.stderr)
-
-if __name__ == "__main__":
-    unittest.main()
