@@ -1,6 +1,5 @@
-// The allow-list check against two references: for lists of literal patterns, a
-// case-insensitive prefix comparison written out here; for short patterns and URLs, the
-// literal std::regex algorithm. Long inputs only have to come back within the check's budget.
+// The allow-list against two references: a case-insensitive prefix for lists of literal patterns,
+// std::regex's literal algorithm for short ones; long inputs only have to come back in time.
 // Input: the pattern list (cut at '|' as SET-ALLOWED-ORIGINS cuts it), '\n', the URL.
 #include <algorithm>
 #include <cctype>

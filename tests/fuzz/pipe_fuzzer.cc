@@ -1,8 +1,6 @@
-// The pipe controller's real read loop over scripted reads, against a recording fake browser,
-// held call by call and byte by byte to a small model of the protocol written out here
-// (separator splitting, strtoll numbers, the framing rule).
-// Input: byte 0 bit 0 = end with the stop instead of the controller's close; bytes 1-4 =
-// read-size seeds; the rest = what the controller sends.
+// The pipe controller's real read loop over scripted reads against a recording fake, held call
+// by call and byte by byte to a small model of the protocol written out here. Input: byte 0 bit
+// 0 = end with the stop, not the close; bytes 1-4 = read-size seeds; the rest = the stream.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

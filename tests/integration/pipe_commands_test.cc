@@ -33,6 +33,11 @@ struct Case {
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+#ifdef _WIN32
+constexpr size_t kUnreadTail = 16;  // a Windows pipe refuses a write past its buffer
+#else
+constexpr size_t kUnreadTail = 100000;  // left unread after QUIT: a Unix socket would reset
+#endif
 class Command : public testing::TestWithParam<Case> {};
 
 TEST_P(Command, RunsAndAnswers) {
@@ -95,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Pipe, Command, testing::Values(
     Case{"AllowedOriginsReplaced", "SET-ALLOWED-ORIGINS https://a.test;SET-ALLOWED-ORIGINS https://c.test",
          "", {}, kDefaultReport, false, "c"},
     Case{"AllowedOriginsCleared", "SET-ALLOWED-ORIGINS https://a.test;SET-ALLOWED-ORIGINS", "", {}},
-    Case{"QuitClosesDespiteHideOnCloseAndEndsWithoutAReset", "SET-HIDE-ON-CLOSE 1;QUIT now;SHOW;" + std::string(100000, 'x'), "",
+    Case{"QuitClosesDespiteHideOnCloseAndEndsWithoutAReset", "SET-HIDE-ON-CLOSE 1;QUIT now;SHOW;" + std::string(kUnreadTail, 'x'), "",
          {"CloseBrowser 1"}},
     Case{"WithoutBrowserQueriesStillAnswer", "SHOW;LOAD x;ISHIDDEN;GETURL;SET-HIDE-ON-CLOSE 1;QUIT",
          "ISHIDDEN 1GETURL ", {}, "", false, "", false},
