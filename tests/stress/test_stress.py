@@ -51,8 +51,7 @@ class Base(unittest.TestCase):
     def painted(self, b, colour="FF0000", wid=None):
         wait_for(lambda: b.pixel(wid or b.main_window(), 300, 300) == colour, what=colour)
 
-# Garbage: anything but ';' and the zero byte (which drops the rest of its read); each piece
-# starts with '#' so it never spells a command.
+# Anything but ';' and the zero byte (it drops its read's rest); pieces start with '#', no command.
 GARBAGE = bytes(b for b in range(1, 256) if b != ord(";"))
 
 def flood(total, rng):
