@@ -63,7 +63,7 @@ if(Python3_Interpreter_FOUND)
       ENVIRONMENT "TRBROWSER_BIN=$<TARGET_FILE:trbrowser>;DISPLAY=")
   endforeach()
   # The window sequences wait for the window manager, never for a time, but on two cores
-  # starved by the stress entries a user's maximise can still cross the notice of its own
-  # state (a known race in the restored rectangle): the two do not run side by side.
+  # starved by the stress entries a late answer of the window manager can still cross the next
+  # command (a few seeds in 200 under load): the two do not run side by side.
   set_tests_properties(e2e_window_model PROPERTIES RESOURCE_LOCK heavy_load)
 endif()
