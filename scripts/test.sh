@@ -8,17 +8,23 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/deps.sh
+# phase NAME COMMAND...: runs COMMAND and says how long it took.
+phase() {
+  local start=$SECONDS rc=0
+  "${@:2}" || rc=$?
+  echo "test.sh: $1 took $((SECONDS - start)) s" >&2
+  return $rc
+}
 jobs=$(nproc)
-
+phase dependencies scripts/deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$jobs"
+phase "default build" cmake --build --preset default -j "$jobs"
 cmake --preset asan >/dev/null
-cmake --build --preset asan -j "$jobs"
+phase "asan build" cmake --build --preset asan -j "$jobs"
 
 status=0
-scripts/with-display.sh ctest --preset default -j 2 || status=1
-ctest --preset asan -j "$jobs" || status=1
-tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-20}" || status=1
-bash tests/windows/run.sh || status=1
+phase "tests" scripts/with-display.sh ctest --preset default -j 2 || status=1
+phase "asan tests" ctest --preset asan -j "$jobs" || status=1
+phase fuzzing tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-20}" || status=1
+phase "windows layer" bash tests/windows/run.sh || status=1
 exit $status

@@ -16,7 +16,7 @@ namespace {
 // before it has been there once, and how often a show is checked for having reached the
 // screen. Both stop early once the window is where it should be.
 constexpr int kPlacementRetries = 5;
-constexpr int kMapChecks = 5;
+constexpr int kMapChecks = 12;
 constexpr int kMapCheckMs = 400;
 // How long a show of a hidden window waits at most for the window manager to withdraw it.
 constexpr int kWithdrawWaitMs = 250;
@@ -363,9 +363,6 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
       activate_when_exposed_ = false;
       activateWindow();
     }
-    // On the screen: the show was not lost. A later check could take a minimise the toolkit
-    // has not heard of yet (the user's, or the window manager's) for a lost show and undo it.
-    map_checks_left_ = 0;
     if (minimize_when_exposed_) {
       minimize_when_exposed_ = false;
       QTimer::singleShot(0, this, [this] {
@@ -378,23 +375,27 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+// The X server is asked, not the toolkit: a window manager that takes a window on and then
+// drops it (withdrawing it from a hide it handles late) leaves the toolkit's exposure behind.
 void BrowserWindow::CheckMapped() {
   if (map_checks_left_ <= 0) return;
   --map_checks_left_;
-  QWindow* handle = windowHandle();
-  if (handle == nullptr || !isVisible() || isMinimized() || handle->isExposed() ||
-      map_checks_left_ == 0) {
+  if (windowHandle() == nullptr || !isVisible() || isMinimized() || !OffScreen(winId())) {
     map_checks_left_ = 0;
     return;
   }
-  reshowing_ = true;
-  hide();
-  PrepareHiddenShow(false);
-  PinPosition();
-  showNormal();
-  AskBand();
-  reshowing_ = false;
-  QTimer::singleShot(kMapCheckMs, this, &BrowserWindow::CheckMapped);
+  // A busy window manager may still be on its way to the show: it is lost only if the window
+  // is still off the screen once the manager has handled everything sent before.
+  if (WaitForWindowManager(winId(), kWithdrawWaitMs) && OffScreen(winId())) {
+    reshowing_ = true;
+    hide();
+    PrepareHiddenShow(false);
+    PinPosition();
+    showNormal();
+    AskBand();
+    reshowing_ = false;
+  }
+  if (map_checks_left_ > 0) QTimer::singleShot(kMapCheckMs, this, &BrowserWindow::CheckMapped);
 }
 
 }  // namespace trb::host

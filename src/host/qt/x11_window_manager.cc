@@ -42,13 +42,13 @@ xcb_atom_t Atom(xcb_connection_t* c, std::string_view name) {
 // The atoms used here, interned once: the process has one X connection, and each window
 // command would otherwise cost a round trip per atom.
 struct Atoms {
-  xcb_atom_t supported, request_extents, frame_extents, state, above;
+  xcb_atom_t supported, request_extents, frame_extents, state, above, wm_state;
 };
 
 const Atoms& KnownAtoms(xcb_connection_t* c) {
   static const Atoms atoms{Atom(c, "_NET_SUPPORTED"), Atom(c, "_NET_REQUEST_FRAME_EXTENTS"),
                            Atom(c, "_NET_FRAME_EXTENTS"), Atom(c, "_NET_WM_STATE"),
-                           Atom(c, "_NET_WM_STATE_ABOVE")};
+                           Atom(c, "_NET_WM_STATE_ABOVE"), Atom(c, "WM_STATE")};
   return atoms;
 }
 
@@ -76,13 +76,13 @@ bool Supports(xcb_connection_t* c, xcb_atom_t atom) {
 // request sent now (its frame's extents, written on the window) comes after it has handled
 // the hide and anything else before. A manager that does not offer the request is not waited
 // for; neither is one that does not answer within the limit.
-void WaitForWindowManager(std::uintptr_t window, int limit_ms) {
+bool WaitForWindowManager(std::uintptr_t window, int limit_ms) {
   xcb_connection_t* c = Connection();
-  if (c == nullptr || window == 0) return;
+  if (c == nullptr || window == 0) return true;
   const auto id = static_cast<xcb_window_t>(window);
   const xcb_atom_t request = KnownAtoms(c).request_extents;
   const xcb_atom_t extents = KnownAtoms(c).frame_extents;
-  if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) return;
+  if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) return true;
 
   xcb_delete_property(c, id, extents);
   xcb_client_message_event_t event{};
@@ -99,11 +99,28 @@ void WaitForWindowManager(std::uintptr_t window, int limit_ms) {
   while (true) {
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         c, xcb_get_property(c, 0, id, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
-    if (reply == nullptr) return;  // the window is gone
-    if (xcb_get_property_value_length(reply.get()) > 0) return;
-    if (std::chrono::steady_clock::now() >= deadline) return;
+    if (reply == nullptr) return true;  // the window is gone
+    if (xcb_get_property_value_length(reply.get()) > 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+bool OffScreen(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return false;
+  const auto id = static_cast<xcb_window_t>(window);
+  const xcb_get_window_attributes_cookie_t attributes = xcb_get_window_attributes(c, id);
+  const xcb_atom_t wm_state = KnownAtoms(c).wm_state;
+  const xcb_get_property_cookie_t state = xcb_get_property(c, 0, id, wm_state, wm_state, 0, 1);
+  Reply<xcb_get_window_attributes_reply_t> mapped(
+      xcb_get_window_attributes_reply(c, attributes, nullptr));
+  Reply<xcb_get_property_reply_t> iconic(xcb_get_property_reply(c, state, nullptr));
+  if (mapped == nullptr || mapped->map_state == XCB_MAP_STATE_VIEWABLE) return false;
+  constexpr uint32_t kIconicState = 3;  // ICCCM 4.1.3.1
+  return iconic == nullptr || iconic->format != 32 ||
+         xcb_get_property_value_length(iconic.get()) < 4 ||
+         *static_cast<const uint32_t*>(xcb_get_property_value(iconic.get())) != kIconicState;
 }
 
 void WithMapsHeld(std::uintptr_t window, const std::function<void()>& change) {

@@ -11,7 +11,12 @@ namespace trb::host {
 // Returns once the window manager has handled every request already sent about `window`, or
 // after `limit_ms`. A manager that is still withdrawing a window from a quick hide wipes the
 // states written on it for the next show, so a show waits for this first (ICCCM 4.1.4).
-void WaitForWindowManager(std::uintptr_t window, int limit_ms);
+// False only when a manager that can be asked did not answer in time.
+bool WaitForWindowManager(std::uintptr_t window, int limit_ms);
+
+// Whether the X server has `window` neither on the screen nor iconic (WM_STATE): for a window
+// the program has shown, a show still on its way or one that was lost. False outside X11.
+bool OffScreen(std::uintptr_t window);
 
 // Runs `change` with every map of `window` held back. The toolkit maps a window it has down as
 // minimised at any change of its state, even while the window is hidden; for a hidden window
