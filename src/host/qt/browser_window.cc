@@ -270,6 +270,7 @@ void BrowserWindow::Place(const QRect& rect) {
   }
   SetChosenGeometry(rect);
   placement_ = rect;
+  placement_retries_ = kPlacementRetries;
   sized_.reset();  // the controller's rectangle is a restored one, wherever it lies
 }
 
