@@ -46,8 +46,8 @@ struct Atoms {
 };
 
 const Atoms& KnownAtoms(xcb_connection_t* c) {
-  static const Atoms atoms{Atom(c, "_NET_SUPPORTED"), Atom(c, "_NET_REQUEST_FRAME_EXTENTS"),
-                           Atom(c, "_NET_FRAME_EXTENTS"), Atom(c, "_NET_WM_STATE"),
+  static const Atoms atoms{Atom(c, "_NET_SUPPORTED"),      Atom(c, "_NET_REQUEST_FRAME_EXTENTS"),
+                           Atom(c, "_NET_FRAME_EXTENTS"),  Atom(c, "_NET_WM_STATE"),
                            Atom(c, "_NET_WM_STATE_ABOVE"), Atom(c, "WM_STATE")};
   return atoms;
 }
