@@ -20,11 +20,42 @@ phase dependencies scripts/deps.sh
 cmake --preset default >/dev/null
 phase "default build" cmake --build --preset default -j "$jobs"
 cmake --preset asan >/dev/null
-phase "asan build" cmake --build --preset asan -j "$jobs"
+
+# The sanitizer and Windows builds run behind the tests at the lowest priority: the display
+# tests mostly wait for the browser and the window manager, and leave a core idle that the
+# builds take without slowing them. Each writes a log and, when it ends, its exit status.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+(
+  nice -n 19 bash -c 'start=$SECONDS; cmake --build --preset asan -j "$1" >"$2/asan.log" 2>&1 &&
+    echo "(took $((SECONDS - start)) s)" >>"$2/asan.log"' - "$jobs" "$logs"
+  echo $? >"$logs/asan.status"
+  nice -n 19 bash -c 'start=$SECONDS; bash tests/windows/run.sh build >"$1/windows.log" 2>&1 &&
+    echo "(took $((SECONDS - start)) s)" >>"$1/windows.log"' - "$logs"
+  echo $? >"$logs/windows.status"
+) &
+# finished NAME: waits for that build in the background and returns its status; shows the end
+# of its log, or all of it when it failed.
+finished() {
+  while [[ ! -f "$logs/$1.status" ]]; do sleep 1; done
+  local rc
+  rc=$(cat "$logs/$1.status")
+  echo "test.sh: the $1 build, in the background, ended with status $rc:" >&2
+  if [[ $rc -eq 0 ]]; then tail -n 3 "$logs/$1.log"; else cat "$logs/$1.log"; fi
+  return "$rc"
+}
 
 status=0
 phase "tests" scripts/with-display.sh ctest --preset default -j 2 || status=1
-phase "asan tests" ctest --preset asan -j "$jobs" || status=1
-phase fuzzing tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-20}" || status=1
-phase "windows layer" bash tests/windows/run.sh || status=1
+if phase "waiting for the asan build" finished asan; then
+  phase "asan tests" ctest --preset asan -j "$jobs" || status=1
+  phase fuzzing tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-20}" || status=1
+else
+  status=1
+fi
+if phase "waiting for the windows build" finished windows; then
+  phase "windows tests" bash tests/windows/run.sh test || status=1
+else
+  status=1
+fi
 exit $status

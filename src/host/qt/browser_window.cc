@@ -84,18 +84,20 @@ void BrowserWindow::ShowRestored() {
   PrepareHiddenShow(false);
   PinPosition();
   const bool was_shown = isVisible();
+  const bool sized = was_shown && (StatesNow() & kSized);
   if (!was_shown && windowHandle() != nullptr) {
     // The native window's state still says maximised for a window hidden while maximised, and
     // the show would take it over: it is set first.
     windowHandle()->setWindowStates(Qt::WindowNoState);
   }
-  if (was_shown && (windowState() & kSized) && !placement_) {
+  if (sized && !placement_) {
     // Out of a maximised state the window manager puts the window back where it was, but not
     // always when it is minimised too and the requests cross: it is put there by the program
     // as well (see LeaveMaximized).
     placement_ = RestoredRect();
   }
-  showNormal();  // also out of a minimised or maximised state
+  showNormal();                       // also out of a minimised or maximised state
+  if (sized) AskUnmaximize(winId());  // a maximise the toolkit has not heard of yet as well
   AskBand();
   raise();
   // A hidden window on its way to the screen is activated once it is there. The toolkit would
@@ -133,7 +135,9 @@ void BrowserWindow::Minimize() {
   }
   minimize_when_exposed_ = false;
   if (isVisible()) {
-    showMinimized();
+    // From the maximised state the window manager has now: minimising from the toolkit's older
+    // view would undo a maximise or restore it has not heard of yet.
+    if (!isMinimized()) setWindowState((StatesNow() & ~Qt::WindowActive) | Qt::WindowMinimized);
     return;
   }
   // A hidden window is mapped straight into the taskbar: its initial state says iconic, so it
@@ -283,7 +287,10 @@ QRect BrowserWindow::RestoredRect() const {
   const Qt::WindowStates states = handle != nullptr ? handle->windowStates() : windowState();
   // A hidden window is where it last was on the screen: a window manager answering a show late
   // can still move it after the hide.
-  if (restored_ && (!isVisible() || (states & (Qt::WindowMinimized | kSized)))) return *restored_;
+  if (restored_ &&
+      (!isVisible() || (states & (Qt::WindowMinimized | kSized)) || (StatesNow() & kSized))) {
+    return *restored_;
+  }
   return geometry();
 }
 
@@ -305,6 +312,13 @@ void BrowserWindow::NoteSized() {
   if ((windowState() | (handle != nullptr ? handle->windowStates() : Qt::WindowNoState)) & kSized) {
     sized_ = geometry();
   }
+}
+
+Qt::WindowStates BrowserWindow::StatesNow() const {
+  const Qt::WindowStates states = windowState();
+  const std::optional<bool> maximized = isVisible() ? MaximizedNow(winId()) : std::nullopt;
+  if (!maximized) return states;
+  return *maximized ? states | Qt::WindowMaximized : states & ~Qt::WindowMaximized;
 }
 
 bool BrowserWindow::OnScreenRestored() const {

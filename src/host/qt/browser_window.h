@@ -48,6 +48,8 @@ class BrowserWindow : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The widget's states with the maximised state the window manager has now (MaximizedNow).
+  Qt::WindowStates StatesNow() const;
   bool OnScreenRestored() const;
   bool SizeFixed() const;
   void LeaveMaximized();

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -42,13 +43,18 @@ xcb_atom_t Atom(xcb_connection_t* c, std::string_view name) {
 // The atoms used here, interned once: the process has one X connection, and each window
 // command would otherwise cost a round trip per atom.
 struct Atoms {
-  xcb_atom_t supported, request_extents, frame_extents, state, above, wm_state;
+  xcb_atom_t supported, request_extents, frame_extents, state, above, wm_state, max_vert, max_horz;
 };
 
 const Atoms& KnownAtoms(xcb_connection_t* c) {
-  static const Atoms atoms{Atom(c, "_NET_SUPPORTED"),      Atom(c, "_NET_REQUEST_FRAME_EXTENTS"),
-                           Atom(c, "_NET_FRAME_EXTENTS"),  Atom(c, "_NET_WM_STATE"),
-                           Atom(c, "_NET_WM_STATE_ABOVE"), Atom(c, "WM_STATE")};
+  static const Atoms atoms{Atom(c, "_NET_SUPPORTED"),
+                           Atom(c, "_NET_REQUEST_FRAME_EXTENTS"),
+                           Atom(c, "_NET_FRAME_EXTENTS"),
+                           Atom(c, "_NET_WM_STATE"),
+                           Atom(c, "_NET_WM_STATE_ABOVE"),
+                           Atom(c, "WM_STATE"),
+                           Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
+                           Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ")};
   return atoms;
 }
 
@@ -68,6 +74,26 @@ bool Supports(xcb_connection_t* c, xcb_atom_t atom) {
     if (atoms[i] == atom) return true;
   }
   return false;
+}
+
+// Asks the window manager to add or remove one or two _NET_WM_STATE atoms of a window it has.
+void AskState(xcb_connection_t* c, xcb_window_t id, bool add, xcb_atom_t first, xcb_atom_t second) {
+  constexpr uint32_t kRemove = 0;
+  constexpr uint32_t kAdd = 1;
+  constexpr uint32_t kFromApplication = 1;
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = id;
+  event.type = KnownAtoms(c).state;
+  event.data.data32[0] = add ? kAdd : kRemove;
+  event.data.data32[1] = first;
+  event.data.data32[2] = second;
+  event.data.data32[3] = kFromApplication;
+  xcb_send_event(c, 0, Root(c),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(c);
 }
 
 }  // namespace
@@ -160,21 +186,7 @@ void SetAbove(std::uintptr_t window, bool above, bool managed) {
   const xcb_atom_t band = KnownAtoms(c).above;
   if (state == XCB_ATOM_NONE || band == XCB_ATOM_NONE) return;
   if (managed) {
-    constexpr uint32_t kRemove = 0;
-    constexpr uint32_t kAdd = 1;
-    constexpr uint32_t kFromApplication = 1;
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = id;
-    event.type = state;
-    event.data.data32[0] = above ? kAdd : kRemove;
-    event.data.data32[1] = band;
-    event.data.data32[3] = kFromApplication;
-    xcb_send_event(c, 0, Root(c),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(c);
+    AskState(c, id, above, band, XCB_ATOM_NONE);
     return;
   }
   Reply<xcb_get_property_reply_t> reply(
@@ -191,6 +203,34 @@ void SetAbove(std::uintptr_t window, bool above, bool managed) {
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(atoms.size()), atoms.data());
   xcb_flush(c);
+}
+
+std::optional<bool> MaximizedNow(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return std::nullopt;
+  const Atoms& atoms = KnownAtoms(c);
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c,
+      xcb_get_property(c, 0, static_cast<xcb_window_t>(window), atoms.state, XCB_ATOM_ATOM, 0, 64),
+      nullptr));
+  if (reply == nullptr) return std::nullopt;
+  bool vert = false, horz = false;
+  if (reply->format == 32) {
+    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    for (int i = 0; i < count; ++i) {
+      vert = vert || values[i] == atoms.max_vert;
+      horz = horz || values[i] == atoms.max_horz;
+    }
+  }
+  return vert && horz;
+}
+
+void AskUnmaximize(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  const Atoms& atoms = KnownAtoms(c);
+  AskState(c, static_cast<xcb_window_t>(window), false, atoms.max_vert, atoms.max_horz);
 }
 
 }  // namespace trb::host

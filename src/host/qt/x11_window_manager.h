@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace trb::host {
 
@@ -31,5 +32,13 @@ void SetInitialState(std::uintptr_t window, bool iconic);
 // the window while it is withdrawn, where the manager reads it when it takes the window on,
 // and asked of the manager while it has the window.
 void SetAbove(std::uintptr_t window, bool above, bool managed);
+
+// Whether the window manager has `window` maximised now, as the X server says (_NET_WM_STATE):
+// the toolkit hears of a maximise or restore only a moment later, and a state change made from
+// its older view would undo it. Nothing outside X11.
+std::optional<bool> MaximizedNow(std::uintptr_t window);
+
+// Asks the window manager to take `window`, which it has, out of its maximised state.
+void AskUnmaximize(std::uintptr_t window);
 
 }  // namespace trb::host
