@@ -29,6 +29,9 @@ add_library(trb_host_qt STATIC
   src/host/qt/x11_window_manager.cc
 )
 set_target_properties(trb_host_qt PROPERTIES AUTOMOC ON)
+# The engine's and the toolkit's headers are most of each file's compile time.
+target_precompile_headers(trb_host_qt PRIVATE <QWebEngineView> <QWebEnginePage> <QWidget> <QTimer>
+                                              <QWindow>)
 target_include_directories(trb_host_qt PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_host_qt PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets Qt6::WebEngineCore
                                          Qt6::WebEngineWidgets PRIVATE PkgConfig::XCB)
@@ -42,6 +45,7 @@ add_executable(trbrowser
   resources/trbrowser.qrc
 )
 set_target_properties(trbrowser PROPERTIES AUTORCC ON)
+target_precompile_headers(trbrowser REUSE_FROM trb_host_qt)
 target_link_libraries(trbrowser PRIVATE trb_app_core trb_host_qt PkgConfig::XCB)
 # The toolkit's X11 plugin must find our xcb_map_window first (x11_window_manager.cc).
 target_link_options(trbrowser PRIVATE "LINKER:--export-dynamic-symbol=xcb_map_window")

@@ -8,23 +8,16 @@ if(NOT TRBROWSER_SANITIZE)
   message(FATAL_ERROR "TRBROWSER_FUZZ needs -DTRBROWSER_SANITIZE=ON (ASan + UBSan)")
 endif()
 
-foreach(library trb_policy trb_pipe)
-  target_compile_options(${library} PRIVATE -fsanitize=fuzzer-no-link)
-endforeach()
-
 # The pipe target explores the pipe; the allow-list behind SET-ALLOWED-ORIGINS is the origins
-# target's ground. It links a traced copy of the pipe library (less the events, which it does
-# not reach) over an untraced copy of the policy library, so that compiling a list costs no
-# coverage tracing per input.
+# target's ground. So the pipe library is traced over an untraced policy library, and compiling
+# a list costs the pipe target no coverage tracing per input; the origins and pages targets
+# link a traced copy of the policy library.
+target_compile_options(trb_pipe PRIVATE -fsanitize=fuzzer-no-link)
 get_target_property(policy_sources trb_policy SOURCES)
-add_library(trb_policy_untraced STATIC ${policy_sources})
-target_include_directories(trb_policy_untraced PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(trb_policy_untraced PUBLIC Threads::Threads PRIVATE ${TRB_REGEX_LIBRARIES})
-get_target_property(pipe_sources trb_pipe SOURCES)
-list(FILTER pipe_sources EXCLUDE REGEX "/events?[._]")
-add_library(trb_pipe_traced STATIC ${pipe_sources})
-target_link_libraries(trb_pipe_traced PUBLIC trb_policy_untraced)
-target_compile_options(trb_pipe_traced PRIVATE -fsanitize=fuzzer-no-link)
+add_library(trb_policy_traced STATIC ${policy_sources})
+target_include_directories(trb_policy_traced PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(trb_policy_traced PUBLIC Threads::Threads PRIVATE ${TRB_REGEX_LIBRARIES})
+target_compile_options(trb_policy_traced PRIVATE -fsanitize=fuzzer-no-link)
 
 add_custom_target(fuzzers)
 foreach(name pipe origins pages)
@@ -32,6 +25,6 @@ foreach(name pipe origins pages)
   # them would cost every input.
   add_executable(${name}_fuzzer tests/fuzz/${name}_fuzzer.cc)
   target_link_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer)
-  target_link_libraries(${name}_fuzzer PRIVATE $<IF:$<STREQUAL:${name},pipe>,trb_pipe_traced,trb_pipe>)
+  target_link_libraries(${name}_fuzzer PRIVATE $<IF:$<STREQUAL:${name},pipe>,trb_pipe,trb_policy_traced>)
   add_dependencies(fuzzers ${name}_fuzzer)
 endforeach()
