@@ -8,9 +8,11 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 DEFAULT_TIMEOUT = 30.0
 GEOMETRY = re.compile(r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+")
 # The engine's one harmless start-up line (QTBUG-82423, a GPU command buffer asked for early).
+# What the engine logs when it is stopped while its processes are still starting up.
 ENGINE_START_RACE = re.compile(
-    r"^\[[\d:/.]+:ERROR:command_buffer_proxy_impl\.cc\(\d+\)\] ContextResult::kTransientFailure: "
-    r"Failed to send GpuControl\.CreateCommandBuffer\.$")
+    r"^\[[\d:/.]+:ERROR:(command_buffer_proxy_impl\.cc\(\d+\)\] ContextResult::kTransientFailure: "
+    r"Failed to send GpuControl\.CreateCommandBuffer\.|interface_endpoint_client\.cc\(\d+\)\] "
+    r"Message \d+ rejected by interface blink\.mojom\.Widget)$")
 def browser_path():
     return os.environ.get("TRBROWSER_BIN") or os.path.join(REPO, "build", "trbrowser")
 def wait_for(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
