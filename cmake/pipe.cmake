@@ -16,9 +16,11 @@ target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads)
 target_link_libraries(trb_pipe PRIVATE nlohmann_json::nlohmann_json)
 
-add_executable(pipe_unit_tests tests/unit/window_model_test.cc)
-target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
-gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+if(TRBROWSER_CORE_TESTS)
+  add_executable(pipe_unit_tests tests/unit/window_model_test.cc)
+  target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
+  gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+endif()
 
 # The window model as a program, for the randomised end-to-end window test.
 add_executable(window_oracle tests/e2e/window_oracle.cc)
@@ -30,13 +32,14 @@ add_library(trb_pipe_testing STATIC
 )
 target_link_libraries(trb_pipe_testing PUBLIC trb_pipe GTest::gtest)
 
-add_executable(pipe_integration_tests
-  tests/integration/pipe_commands_test.cc
-  tests/integration/pipe_connection_test.cc
-)
-target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing nlohmann_json::nlohmann_json
-                                                     GTest::gtest_main)
-gtest_discover_tests(pipe_integration_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+if(TRBROWSER_CORE_TESTS)
+  add_executable(pipe_integration_tests tests/integration/pipe_commands_test.cc
+                                        tests/integration/pipe_connection_test.cc)
+  target_link_libraries(pipe_integration_tests PRIVATE trb_pipe_testing nlohmann_json::nlohmann_json
+                                                       GTest::gtest_main)
+  gtest_discover_tests(pipe_integration_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 120)
+endif()
 
 if(TRBROWSER_BENCH)
   add_executable(bench_pipe_roundtrip bench/pipe_roundtrip.cc)

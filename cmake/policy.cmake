@@ -27,11 +27,11 @@ add_library(trb_test_oracles INTERFACE)
 target_include_directories(trb_test_oracles INTERFACE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(trb_test_oracles INTERFACE trb_policy)
 
-add_executable(policy_tests
-  tests/unit/policy_test.cc
-)
-target_link_libraries(policy_tests PRIVATE trb_test_oracles GTest::gtest_main)
-gtest_discover_tests(policy_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+if(TRBROWSER_CORE_TESTS)
+  add_executable(policy_tests tests/unit/policy_test.cc)
+  target_link_libraries(policy_tests PRIVATE trb_test_oracles GTest::gtest_main)
+  gtest_discover_tests(policy_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
+endif()
 
 if(TRBROWSER_BENCH)
   add_executable(bench_allowed_origins bench/allowed_origins.cc)

@@ -17,7 +17,8 @@ phase() {
 }
 jobs=$(nproc)
 phase dependencies scripts/deps.sh
-cmake --preset default >/dev/null
+# The portable core's unit and integration tests run once, under the sanitizers below.
+cmake --preset default -DTRBROWSER_CORE_TESTS=OFF >/dev/null
 phase "default build" cmake --build --preset default -j "$jobs"
 cmake --preset asan >/dev/null
 

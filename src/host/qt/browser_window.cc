@@ -135,9 +135,7 @@ void BrowserWindow::Minimize() {
   }
   minimize_when_exposed_ = false;
   if (isVisible()) {
-    // From the maximised state the window manager has now: minimising from the toolkit's older
-    // view would undo a maximise or restore it has not heard of yet.
-    if (!isMinimized()) setWindowState((StatesNow() & ~Qt::WindowActive) | Qt::WindowMinimized);
+    showMinimized();
     return;
   }
   // A hidden window is mapped straight into the taskbar: its initial state says iconic, so it
