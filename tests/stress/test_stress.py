@@ -46,7 +46,10 @@ class Base(unittest.TestCase):
     def show(self, b, path, host="127.0.0.1"):
         url = server.url(path, host=host)
         b.send("LOAD %s;SHOW;" % url)
-        return b.wait_url(lambda u: u == url, what=path)
+        try:
+            return b.wait_url(lambda u: u == url, what=path)
+        except AssertionError as e:  # what the engine said helps more than where it stayed
+            raise AssertionError("%s\nbrowser stderr: %s" % (e, b.stderr()[-3000:])) from None
 
     def painted(self, b, colour="FF0000", wid=None):
         wait_for(lambda: b.pixel(wid or b.main_window(), 300, 300) == colour, what=colour)
