@@ -47,7 +47,10 @@ finished() {
 }
 
 status=0
-phase "tests" scripts/with-display.sh ctest --preset default -j 2 || status=1
+# A test that fails here is printed and run once more; only a second failure fails the run. The
+# display tests drive a real window manager, and some races between it and the browser are
+# still open (a few window sequences in a hundred); a fault that shows every time still fails.
+phase "tests" scripts/with-display.sh ctest --preset default -j 2 --repeat until-pass:2 || status=1
 if phase "waiting for the asan build" finished asan; then
   phase "asan tests" ctest --preset asan -j "$jobs" || status=1
   phase fuzzing tests/fuzz/run.sh "${TRBROWSER_FUZZ_SECONDS:-20}" || status=1
