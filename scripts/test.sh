@@ -24,17 +24,19 @@ cmake --preset asan >/dev/null
 
 # The sanitizer and Windows builds run behind the tests at the lowest priority: the display
 # tests mostly wait for the browser and the window manager, and leave a core idle that the
-# builds take without slowing them. Each writes a log and, when it ends, its exit status.
+# builds take without slowing them.
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-(
-  nice -n 19 bash -c 'start=$SECONDS; cmake --build --preset asan -j "$1" >"$2/asan.log" 2>&1 &&
-    echo "(took $((SECONDS - start)) s)" >>"$2/asan.log"' - "$jobs" "$logs"
-  echo $? >"$logs/asan.status"
-  nice -n 19 bash -c 'start=$SECONDS; bash tests/windows/run.sh build >"$1/windows.log" 2>&1 &&
-    echo "(took $((SECONDS - start)) s)" >>"$1/windows.log"' - "$logs"
-  echo $? >"$logs/windows.status"
-) &
+# background NAME COMMAND...: runs COMMAND at the lowest priority into NAME.log, says there how
+# long it took, and writes its exit status to NAME.status when it ends.
+background() {
+  local start=$SECONDS rc=0
+  nice -n 19 "${@:2}" >"$logs/$1.log" 2>&1 || rc=$?
+  echo "(took $((SECONDS - start)) s)" >>"$logs/$1.log"
+  echo $rc >"$logs/$1.status"
+}
+(background asan cmake --build --preset asan -j "$jobs"
+  background windows bash tests/windows/run.sh build) &
 # finished NAME: waits for that build in the background and returns its status; shows the end
 # of its log, or all of it when it failed.
 finished() {

@@ -7,8 +7,8 @@ from contextlib import suppress
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEFAULT_TIMEOUT = 30.0
 GEOMETRY = re.compile(r"GEOMETRY -?\d+ -?\d+ -?\d+ -?\d+")
-# The engine's one harmless start-up line (QTBUG-82423, a GPU command buffer asked for early).
-# What the engine logs when it is stopped while its processes are still starting up.
+# The engine's harmless start-up lines: a GPU command buffer asked for early (QTBUG-82423), and
+# a widget message rejected when it is stopped while its processes are still starting up.
 ENGINE_START_RACE = re.compile(
     r"^\[[\d:/.]+:ERROR:(command_buffer_proxy_impl\.cc\(\d+\)\] ContextResult::kTransientFailure: "
     r"Failed to send GpuControl\.CreateCommandBuffer\.|interface_endpoint_client\.cc\(\d+\)\] "

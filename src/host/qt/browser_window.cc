@@ -84,7 +84,7 @@ void BrowserWindow::ShowRestored() {
   PrepareHiddenShow(false);
   PinPosition();
   const bool was_shown = isVisible();
-  const bool sized = was_shown && (StatesNow() & kSized);
+  const bool sized = was_shown && SizedNow();
   if (!was_shown && windowHandle() != nullptr) {
     // The native window's state still says maximised for a window hidden while maximised, and
     // the show would take it over: it is set first.
@@ -285,8 +285,7 @@ QRect BrowserWindow::RestoredRect() const {
   const Qt::WindowStates states = handle != nullptr ? handle->windowStates() : windowState();
   // A hidden window is where it last was on the screen: a window manager answering a show late
   // can still move it after the hide.
-  if (restored_ &&
-      (!isVisible() || (states & (Qt::WindowMinimized | kSized)) || (StatesNow() & kSized))) {
+  if (restored_ && (!isVisible() || (states & (Qt::WindowMinimized | kSized)) || SizedNow())) {
     return *restored_;
   }
   return geometry();
@@ -312,11 +311,10 @@ void BrowserWindow::NoteSized() {
   }
 }
 
-Qt::WindowStates BrowserWindow::StatesNow() const {
-  const Qt::WindowStates states = windowState();
+bool BrowserWindow::SizedNow() const {
   const std::optional<bool> maximized = isVisible() ? MaximizedNow(winId()) : std::nullopt;
-  if (!maximized) return states;
-  return *maximized ? states | Qt::WindowMaximized : states & ~Qt::WindowMaximized;
+  return (windowState() & Qt::WindowFullScreen) ||
+         maximized.value_or((windowState() & Qt::WindowMaximized) != 0);
 }
 
 bool BrowserWindow::OnScreenRestored() const {

@@ -48,8 +48,9 @@ class BrowserWindow : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // The widget's states with the maximised state the window manager has now (MaximizedNow).
-  Qt::WindowStates StatesNow() const;
+  // Whether the window is maximised or full screen, its maximised state as the window manager
+  // has it now (MaximizedNow).
+  bool SizedNow() const;
   bool OnScreenRestored() const;
   bool SizeFixed() const;
   void LeaveMaximized();

@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -74,6 +75,19 @@ bool Supports(xcb_connection_t* c, xcb_atom_t atom) {
     if (atoms[i] == atom) return true;
   }
   return false;
+}
+
+// The _NET_WM_STATE atoms written on a window; nothing when the window is gone.
+std::optional<std::vector<xcb_atom_t>> StateAtoms(xcb_connection_t* c, xcb_window_t id) {
+  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      c, xcb_get_property(c, 0, id, KnownAtoms(c).state, XCB_ATOM_ATOM, 0, 64), nullptr));
+  if (reply == nullptr) return std::nullopt;
+  std::vector<xcb_atom_t> atoms;
+  if (reply->format == 32) {
+    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    atoms.assign(values, values + xcb_get_property_value_length(reply.get()) / 4);
+  }
+  return atoms;
 }
 
 // Asks the window manager to add or remove one or two _NET_WM_STATE atoms of a window it has.
@@ -189,16 +203,8 @@ void SetAbove(std::uintptr_t window, bool above, bool managed) {
     AskState(c, id, above, band, XCB_ATOM_NONE);
     return;
   }
-  Reply<xcb_get_property_reply_t> reply(
-      xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 64), nullptr));
-  std::vector<xcb_atom_t> atoms;
-  if (reply != nullptr && reply->format == 32) {
-    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    const int count = xcb_get_property_value_length(reply.get()) / 4;
-    for (int i = 0; i < count; ++i) {
-      if (values[i] != band) atoms.push_back(values[i]);
-    }
-  }
+  std::vector<xcb_atom_t> atoms = StateAtoms(c, id).value_or(std::vector<xcb_atom_t>{});
+  std::erase(atoms, band);
   if (above) atoms.push_back(band);
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(atoms.size()), atoms.data());
@@ -208,22 +214,11 @@ void SetAbove(std::uintptr_t window, bool above, bool managed) {
 std::optional<bool> MaximizedNow(std::uintptr_t window) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return std::nullopt;
-  const Atoms& atoms = KnownAtoms(c);
-  Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-      c,
-      xcb_get_property(c, 0, static_cast<xcb_window_t>(window), atoms.state, XCB_ATOM_ATOM, 0, 64),
-      nullptr));
-  if (reply == nullptr) return std::nullopt;
-  bool vert = false, horz = false;
-  if (reply->format == 32) {
-    const auto* values = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    const int count = xcb_get_property_value_length(reply.get()) / 4;
-    for (int i = 0; i < count; ++i) {
-      vert = vert || values[i] == atoms.max_vert;
-      horz = horz || values[i] == atoms.max_horz;
-    }
-  }
-  return vert && horz;
+  const std::optional<std::vector<xcb_atom_t>> atoms =
+      StateAtoms(c, static_cast<xcb_window_t>(window));
+  if (!atoms) return std::nullopt;
+  const auto has = [&](xcb_atom_t atom) { return std::ranges::find(*atoms, atom) != atoms->end(); };
+  return has(KnownAtoms(c).max_vert) && has(KnownAtoms(c).max_horz);
 }
 
 void AskUnmaximize(std::uintptr_t window) {
