@@ -13,11 +13,13 @@ namespace trb::host {
 namespace {
 
 // How often a placement is pushed again when the window manager moves the window elsewhere
-// before it has been there once, and how often a show is checked for having reached the
-// screen. Both stop early once the window is where it should be.
+// before it has been there once, and how often, and how soon, the window is checked against
+// the commands after them. Both stop early once the window is where it should be.
 constexpr int kPlacementRetries = 5;
-constexpr int kMapChecks = 12;
-constexpr int kMapCheckMs = 400;
+// The window is checked often, so that the check ends as soon as the window agrees: a change
+// after that is the user's, and is not undone.
+constexpr int kReconcileForMs = 5000;
+constexpr int kReconcileMs = 20;
 // How long a show of a hidden window waits at most for the window manager to withdraw it.
 constexpr int kWithdrawWaitMs = 250;
 
@@ -29,7 +31,10 @@ BrowserWindow::BrowserWindow(std::function<void()> on_close_request,
                              std::function<void(WindowState)> on_state)
     : QWidget(nullptr, Qt::Window),
       on_close_request_(std::move(on_close_request)),
-      on_state_(std::move(on_state)) {}
+      on_state_(std::move(on_state)) {
+  reconcile_timer_.setSingleShot(true);
+  connect(&reconcile_timer_, &QTimer::timeout, this, &BrowserWindow::Reconcile);
+}
 
 // The window system also reports iconified windows as hidden (spontaneous events); those
 // stay visible to the controller, so only the widget's own state counts.
@@ -116,11 +121,9 @@ void BrowserWindow::ShowRestored() {
     // before the toolkit has heard of the hide: its exposure checks the placement.
     if (was_shown) KeepPlacement();
   }
-  // A quick hide and show can leave a window unmapped under some window managers: the show
-  // is checked, and made again, until the window is on the screen.
-  const bool checking = map_checks_left_ > 0;
-  map_checks_left_ = kMapChecks;
-  if (!checking) QTimer::singleShot(kMapCheckMs, this, &BrowserWindow::CheckMapped);
+  wanted_ = Wanted{.minimized = false, .unmaximized = true, .rect = placement_};
+  rect_retries_ = kPlacementRetries;
+  StartReconciling();
 }
 
 void BrowserWindow::Minimize() {
@@ -128,6 +131,10 @@ void BrowserWindow::Minimize() {
   activate_when_exposed_ = false;
   QWindow* handle = windowHandle();
   if (handle == nullptr) return;
+  // Right behind other commands, it keeps what they asked of the restored window.
+  if (!Reconciling()) wanted_ = Wanted{};
+  wanted_.minimized = true;
+  StartReconciling();
   if (isVisible() && !isMinimized() && !handle->isExposed()) {
     // Shown, but not on the screen yet: the window manager would drop the request.
     minimize_when_exposed_ = true;
@@ -161,6 +168,8 @@ void BrowserWindow::Hide() {
   activate_when_exposed_ = false;
   hide();
   LeaveNativeMinimized();
+  wanted_ = Wanted{};
+  StartReconciling();
 }
 
 // The band is asked of the window manager once more when a show is under way, with a message
@@ -184,7 +193,7 @@ void BrowserWindow::PrepareHiddenShow(bool minimized) {
   if (isVisible()) return;
   LeaveNativeMinimized();
   if (shown_before_ && windowHandle() != nullptr) {
-    WaitForWindowManager(winId(), kWithdrawWaitMs);
+    WaitForWindowManager(kWithdrawWaitMs);
     SetInitialState(winId(), minimized);
   }
   SetAbove(winId(), topmost_, /*managed=*/false);
@@ -205,6 +214,10 @@ void BrowserWindow::ForbidResize() {
   WatchExposure();
   const QSize size = RestoredRect().size();
   LeaveMaximized();
+  if (!Reconciling()) wanted_ = Wanted{.minimized = isMinimized(), .rect = {}};
+  wanted_.unmaximized = true;
+  if (placement_) wanted_.rect = placement_;
+  StartReconciling();
   if (isVisible() && isMinimized() && windowHandle() != nullptr) {
     windowHandle()->setMinimumSize(size);
     windowHandle()->setMaximumSize(size);
@@ -274,6 +287,8 @@ void BrowserWindow::Place(const QRect& rect) {
   placement_ = rect;
   placement_retries_ = kPlacementRetries;
   sized_.reset();  // the controller's rectangle is a restored one, wherever it lies
+  wanted_ = Wanted{.minimized = false, .unmaximized = true, .rect = {}};
+  StartReconciling();
 }
 
 QRect BrowserWindow::RestoredRect() const {
@@ -386,27 +401,68 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-// The X server is asked, not the toolkit: a window manager that takes a window on and then
-// drops it (withdrawing it from a hide it handles late) leaves the toolkit's exposure behind.
-void BrowserWindow::CheckMapped() {
-  if (map_checks_left_ <= 0) return;
-  --map_checks_left_;
-  if (windowHandle() == nullptr || !isVisible() || isMinimized() || !OffScreen(winId())) {
-    map_checks_left_ = 0;
-    return;
+void BrowserWindow::StartReconciling() {
+  reconcile_until_.setRemainingTime(kReconcileForMs);
+  reconcile_timer_.start(kReconcileMs);
+}
+
+bool BrowserWindow::Reconciling() const { return reconcile_timer_.isActive(); }
+
+// The X server is asked, not the toolkit: the toolkit hears of the manager's changes late, and
+// a manager that takes a window on and then drops it (withdrawing it from a hide it handles
+// late) leaves the toolkit's exposure behind.
+void BrowserWindow::Reconcile() {
+  if (windowHandle() == nullptr) return;
+  // A busy manager may still be on its way: the window is compared only once the manager has
+  // handled everything sent before.
+  std::optional<ServerWindow> server;
+  if (WaitForWindowManager(kWithdrawWaitMs)) server = ReadServerWindow(winId());
+  bool asked = false;
+  if (!server) {
+    asked = true;  // not yet known: looked at again
+  } else if (!isVisible()) {
+    if (server->managed) {
+      Withdraw(winId());
+      asked = true;
+    }
+  } else if (!server->viewable && !server->iconic) {
+    // A quick hide and show can leave a window unmapped under some window managers.
+    if (!wanted_.minimized) {
+      reshowing_ = true;
+      hide();
+      PrepareHiddenShow(false);
+      PinPosition();
+      showNormal();
+      AskBand();
+      reshowing_ = false;
+    }
+    asked = true;
+  } else {
+    if (wanted_.minimized && !server->iconic) {
+      minimize_when_exposed_ = false;
+      AskIconify(winId());
+      asked = true;
+    } else if (!wanted_.minimized && server->iconic) {
+      AskActivate(winId());
+      asked = true;
+    }
+    if (wanted_.unmaximized && server->maximized) {
+      AskUnmaximize(winId());
+      asked = true;
+    }
+    if (server->above != topmost_) {
+      AskBand();
+      asked = true;
+    }
+    const QRect now(server->x, server->y, server->width, server->height);
+    if (!wanted_.minimized && !server->iconic && !server->maximized && wanted_.rect &&
+        now != *wanted_.rect && rect_retries_ > 0) {
+      --rect_retries_;
+      setGeometry(*wanted_.rect);
+      asked = true;
+    }
   }
-  // A busy window manager may still be on its way to the show: it is lost only if the window
-  // is still off the screen once the manager has handled everything sent before.
-  if (WaitForWindowManager(winId(), kWithdrawWaitMs) && OffScreen(winId())) {
-    reshowing_ = true;
-    hide();
-    PrepareHiddenShow(false);
-    PinPosition();
-    showNormal();
-    AskBand();
-    reshowing_ = false;
-  }
-  if (map_checks_left_ > 0) QTimer::singleShot(kMapCheckMs, this, &BrowserWindow::CheckMapped);
+  if (asked && !reconcile_until_.hasExpired()) reconcile_timer_.start(kReconcileMs);
 }
 
 }  // namespace trb::host

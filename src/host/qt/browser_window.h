@@ -4,7 +4,9 @@
 // may keep it open.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -63,7 +65,9 @@ class BrowserWindow : public QWidget {
   void KeepPlacement();
   void NoteRestored();
   void NoteSized();
-  void CheckMapped();
+  void Reconcile();
+  void StartReconciling();
+  bool Reconciling() const;
   void ReportState();
 
   std::function<void()> on_close_request_;
@@ -91,7 +95,20 @@ class BrowserWindow : public QWidget {
   std::optional<QSize> fixed_size_when_restored_;
   bool filter_installed_ = false;
   bool shown_before_ = false;  // placed on the screen, or in the taskbar, once
-  int map_checks_left_ = 0;
+  // What the controller's last commands asked of a shown window. The toolkit and the window
+  // manager can carry quick commands out in another order than they were made (an activation
+  // after a minimise, a minimise that crosses a map), so once the manager has handled them the
+  // X server is asked, and the manager asked again where the window differs (Reconcile). Only
+  // for a while after a command: later changes are the user's.
+  struct Wanted {
+    bool minimized = false;
+    bool unmaximized = false;   // out of the maximised state (SHOW, GEOMETRY, NORESIZE)
+    std::optional<QRect> rect;  // where a restored window is to be
+  };
+  Wanted wanted_;
+  QTimer reconcile_timer_;
+  QDeadlineTimer reconcile_until_;
+  int rect_retries_ = 0;
 };
 
 }  // namespace trb::host

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -44,7 +45,8 @@ xcb_atom_t Atom(xcb_connection_t* c, std::string_view name) {
 // The atoms used here, interned once: the process has one X connection, and each window
 // command would otherwise cost a round trip per atom.
 struct Atoms {
-  xcb_atom_t supported, request_extents, frame_extents, state, above, wm_state, max_vert, max_horz;
+  xcb_atom_t supported, request_extents, frame_extents, state, above, wm_state, max_vert, max_horz,
+      hidden, change_state, active_window;
 };
 
 const Atoms& KnownAtoms(xcb_connection_t* c) {
@@ -55,7 +57,10 @@ const Atoms& KnownAtoms(xcb_connection_t* c) {
                            Atom(c, "_NET_WM_STATE_ABOVE"),
                            Atom(c, "WM_STATE"),
                            Atom(c, "_NET_WM_STATE_MAXIMIZED_VERT"),
-                           Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ")};
+                           Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"),
+                           Atom(c, "_NET_WM_STATE_HIDDEN"),
+                           Atom(c, "WM_CHANGE_STATE"),
+                           Atom(c, "_NET_ACTIVE_WINDOW")};
   return atoms;
 }
 
@@ -90,77 +95,110 @@ std::optional<std::vector<xcb_atom_t>> StateAtoms(xcb_connection_t* c, xcb_windo
   return atoms;
 }
 
-// Asks the window manager to add or remove one or two _NET_WM_STATE atoms of a window it has.
-void AskState(xcb_connection_t* c, xcb_window_t id, bool add, xcb_atom_t first, xcb_atom_t second) {
-  constexpr uint32_t kRemove = 0;
-  constexpr uint32_t kAdd = 1;
-  constexpr uint32_t kFromApplication = 1;
+// Sends the window manager a client message about `id` (EWMH: to the root window, for the
+// manager's substructure redirect).
+void SendToManager(xcb_connection_t* c, xcb_window_t id, xcb_atom_t type,
+                   std::initializer_list<uint32_t> data) {
   xcb_client_message_event_t event{};
   event.response_type = XCB_CLIENT_MESSAGE;
   event.format = 32;
   event.window = id;
-  event.type = KnownAtoms(c).state;
-  event.data.data32[0] = add ? kAdd : kRemove;
-  event.data.data32[1] = first;
-  event.data.data32[2] = second;
-  event.data.data32[3] = kFromApplication;
+  event.type = type;
+  std::ranges::copy(data, event.data.data32);
   xcb_send_event(c, 0, Root(c),
                  XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                  reinterpret_cast<const char*>(&event));
   xcb_flush(c);
 }
 
+// Asks the window manager to add or remove one or two _NET_WM_STATE atoms of a window it has.
+void AskState(xcb_connection_t* c, xcb_window_t id, bool add, xcb_atom_t first, xcb_atom_t second) {
+  constexpr uint32_t kRemove = 0;
+  constexpr uint32_t kAdd = 1;
+  constexpr uint32_t kFromApplication = 1;
+  SendToManager(c, id, KnownAtoms(c).state,
+                {add ? kAdd : kRemove, first, second, kFromApplication});
+}
+
+// A window of our own that is never mapped: the window manager answers a request about it
+// (its frame's extents) only while it does not have the window, which is always.
+xcb_window_t MarkerWindow(xcb_connection_t* c) {
+  static const xcb_window_t marker = [c] {
+    const xcb_window_t id = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, id, Root(c), -10, -10, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    return id;
+  }();
+  return marker;
+}
+
 }  // namespace
 
-// The manager handles a client's requests in the order they were made, so its answer to a
-// request sent now (its frame's extents, written on the window) comes after it has handled
-// the hide and anything else before. A manager that does not offer the request is not waited
-// for; neither is one that does not answer within the limit.
-bool WaitForWindowManager(std::uintptr_t window, int limit_ms) {
+// The manager handles requests in the order they reach it, so its answer to a request sent now
+// (a frame's extents, written on the marker window) comes after it has handled everything sent
+// before. The marker, not the browser's window, is asked: a manager answers the request only
+// for a window it does not have. A manager that does not offer the request is not waited for;
+// neither is one that does not answer within the limit.
+bool WaitForWindowManager(int limit_ms) {
   xcb_connection_t* c = Connection();
-  if (c == nullptr || window == 0) return true;
-  const auto id = static_cast<xcb_window_t>(window);
+  if (c == nullptr) return true;
   const xcb_atom_t request = KnownAtoms(c).request_extents;
   const xcb_atom_t extents = KnownAtoms(c).frame_extents;
   if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) return true;
+  const xcb_window_t marker = MarkerWindow(c);
 
-  xcb_delete_property(c, id, extents);
-  xcb_client_message_event_t event{};
-  event.response_type = XCB_CLIENT_MESSAGE;
-  event.format = 32;
-  event.window = id;
-  event.type = request;
-  xcb_send_event(c, 0, Root(c),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(c);
+  xcb_delete_property(c, marker, extents);
+  SendToManager(c, marker, request, {});
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
   while (true) {
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, id, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
-    if (reply == nullptr) return true;  // the window is gone
+        c, xcb_get_property(c, 0, marker, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+    if (reply == nullptr) return true;
     if (xcb_get_property_value_length(reply.get()) > 0) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
-bool OffScreen(std::uintptr_t window) {
+std::optional<ServerWindow> ReadServerWindow(std::uintptr_t window) {
   xcb_connection_t* c = Connection();
-  if (c == nullptr || window == 0) return false;
+  if (c == nullptr || window == 0) return std::nullopt;
   const auto id = static_cast<xcb_window_t>(window);
-  const xcb_get_window_attributes_cookie_t attributes = xcb_get_window_attributes(c, id);
-  const xcb_atom_t wm_state = KnownAtoms(c).wm_state;
-  const xcb_get_property_cookie_t state = xcb_get_property(c, 0, id, wm_state, wm_state, 0, 1);
-  Reply<xcb_get_window_attributes_reply_t> mapped(
-      xcb_get_window_attributes_reply(c, attributes, nullptr));
-  Reply<xcb_get_property_reply_t> iconic(xcb_get_property_reply(c, state, nullptr));
-  if (mapped == nullptr || mapped->map_state == XCB_MAP_STATE_VIEWABLE) return false;
-  constexpr uint32_t kIconicState = 3;  // ICCCM 4.1.3.1
-  return iconic == nullptr || iconic->format != 32 ||
-         xcb_get_property_value_length(iconic.get()) < 4 ||
-         *static_cast<const uint32_t*>(xcb_get_property_value(iconic.get())) != kIconicState;
+  const Atoms& atoms = KnownAtoms(c);
+  const auto attributes_cookie = xcb_get_window_attributes(c, id);
+  const auto wm_state_cookie = xcb_get_property(c, 0, id, atoms.wm_state, atoms.wm_state, 0, 1);
+  const auto geometry_cookie = xcb_get_geometry(c, id);
+  const auto position_cookie = xcb_translate_coordinates(c, id, Root(c), 0, 0);
+  Reply<xcb_get_window_attributes_reply_t> attributes(
+      xcb_get_window_attributes_reply(c, attributes_cookie, nullptr));
+  Reply<xcb_get_property_reply_t> wm_state(xcb_get_property_reply(c, wm_state_cookie, nullptr));
+  Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, geometry_cookie, nullptr));
+  Reply<xcb_translate_coordinates_reply_t> position(
+      xcb_translate_coordinates_reply(c, position_cookie, nullptr));
+  const std::optional<std::vector<xcb_atom_t>> states = StateAtoms(c, id);
+  if (!attributes || !geometry || !position || !states) return std::nullopt;
+
+  constexpr uint32_t kNormalState = 1;  // ICCCM 4.1.3.1
+  constexpr uint32_t kIconicState = 3;
+  uint32_t icccm_state = 0;
+  if (wm_state && wm_state->format == 32 && xcb_get_property_value_length(wm_state.get()) >= 4) {
+    icccm_state = *static_cast<const uint32_t*>(xcb_get_property_value(wm_state.get()));
+  }
+  const auto has = [&](xcb_atom_t atom) {
+    return std::ranges::find(*states, atom) != states->end();
+  };
+  ServerWindow server;
+  server.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+  server.managed = icccm_state == kNormalState || icccm_state == kIconicState;
+  server.iconic = icccm_state == kIconicState || has(atoms.hidden);
+  server.maximized = has(atoms.max_vert) && has(atoms.max_horz);
+  server.above = has(atoms.above);
+  server.x = position->dst_x;
+  server.y = position->dst_y;
+  server.width = geometry->width;
+  server.height = geometry->height;
+  return server;
 }
 
 void WithMapsHeld(std::uintptr_t window, const std::function<void()>& change) {
@@ -226,6 +264,42 @@ void AskUnmaximize(std::uintptr_t window) {
   if (c == nullptr || window == 0) return;
   const Atoms& atoms = KnownAtoms(c);
   AskState(c, static_cast<xcb_window_t>(window), false, atoms.max_vert, atoms.max_horz);
+}
+
+void AskIconify(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  constexpr uint32_t kIconicState = 3;
+  SendToManager(c, static_cast<xcb_window_t>(window), KnownAtoms(c).change_state, {kIconicState});
+}
+
+// As a pager or taskbar asks it on the user's behalf (source 2): a manager may turn an
+// application's own request into a mere "demands attention", and the controller's SHOW is what
+// the user of the embedding program asked for.
+void AskActivate(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  constexpr uint32_t kSourcePager = 2;
+  SendToManager(c, static_cast<xcb_window_t>(window), KnownAtoms(c).active_window,
+                {kSourcePager, XCB_CURRENT_TIME, XCB_WINDOW_NONE});
+}
+
+// ICCCM 4.1.4: the window is unmapped, and the manager told so by a synthetic UnmapNotify, which
+// it also hears when the window is already unmapped.
+void Withdraw(std::uintptr_t window) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  const auto id = static_cast<xcb_window_t>(window);
+  xcb_unmap_window(c, id);
+  xcb_unmap_notify_event_t event{};
+  event.response_type = XCB_UNMAP_NOTIFY;
+  event.event = Root(c);
+  event.window = id;
+  event.from_configure = 0;
+  xcb_send_event(c, 0, Root(c),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(c);
 }
 
 }  // namespace trb::host

@@ -9,15 +9,28 @@
 
 namespace trb::host {
 
-// Returns once the window manager has handled every request already sent about `window`, or
+// Returns once the window manager has handled every request the program has already sent, or
 // after `limit_ms`. A manager that is still withdrawing a window from a quick hide wipes the
 // states written on it for the next show, so a show waits for this first (ICCCM 4.1.4).
 // False only when a manager that can be asked did not answer in time.
-bool WaitForWindowManager(std::uintptr_t window, int limit_ms);
+bool WaitForWindowManager(int limit_ms);
 
-// Whether the X server has `window` neither on the screen nor iconic (WM_STATE): for a window
-// the program has shown, a show still on its way or one that was lost. False outside X11.
-bool OffScreen(std::uintptr_t window);
+// What the X server says of a window now: whether the manager has it (WM_STATE normal or
+// iconic), whether it is on the screen, its _NET_WM_STATE, and its rectangle in root
+// coordinates, without the frame.
+struct ServerWindow {
+  bool managed = false;
+  bool viewable = false;
+  bool iconic = false;
+  bool maximized = false;
+  bool above = false;
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+// Nothing outside X11, or when the window is gone.
+std::optional<ServerWindow> ReadServerWindow(std::uintptr_t window);
 
 // Runs `change` with every map of `window` held back. The toolkit maps a window it has down as
 // minimised at any change of its state, even while the window is hidden; for a hidden window
@@ -40,5 +53,15 @@ std::optional<bool> MaximizedNow(std::uintptr_t window);
 
 // Asks the window manager to take `window`, which it has, out of its maximised state.
 void AskUnmaximize(std::uintptr_t window);
+
+// Asks the window manager to minimise `window`, which it has (ICCCM WM_CHANGE_STATE).
+void AskIconify(std::uintptr_t window);
+
+// Asks the window manager to bring `window`, which it has, to the front, out of the taskbar.
+void AskActivate(std::uintptr_t window);
+
+// Withdraws `window` (ICCCM 4.1.4) without the toolkit: for a window the toolkit has hidden
+// that the manager still shows.
+void Withdraw(std::uintptr_t window);
 
 }  // namespace trb::host
