@@ -142,7 +142,7 @@ void BrowserWindow::Minimize() {
   }
   minimize_when_exposed_ = false;
   if (isVisible()) {
-    showMinimized();
+    MinimizeShown();
     return;
   }
   // A hidden window is mapped straight into the taskbar: its initial state says iconic, so it
@@ -161,6 +161,18 @@ void BrowserWindow::Minimize() {
   AskBand();
   // Whatever the show reset, the window manager is asked for the minimised state again.
   handle->setWindowStates(windowState());
+}
+
+// The toolkit minimises a maximised window by taking the maximised state away, putting it back
+// and then minimising: the window passes through its restored place at its maximised size,
+// and that would be taken for where it restores to. The window manager is asked directly then,
+// and the toolkit hears of the minimise from it.
+void BrowserWindow::MinimizeShown() {
+  if (SizedNow()) {
+    AskIconify(winId());
+  } else {
+    showMinimized();
+  }
 }
 
 void BrowserWindow::Hide() {
@@ -315,6 +327,9 @@ void BrowserWindow::NoteRestored() {
   // A window manager minimising a maximised window can pass through the restored state on the
   // way, with the window still at its maximised rectangle: that is never where it restores to.
   if (geometry() == sized_) return;
+  // A window manager maximising a window resizes it before it says so, and the toolkit hears
+  // of the resize first: the X server is asked as well.
+  if (SizedNow()) return;
   sized_.reset();
   restored_ = geometry();
 }
@@ -392,7 +407,7 @@ bool BrowserWindow::eventFilter(QObject* watched, QEvent* event) {
     if (minimize_when_exposed_) {
       minimize_when_exposed_ = false;
       QTimer::singleShot(0, this, [this] {
-        if (isVisible()) showMinimized();
+        if (isVisible()) MinimizeShown();
       });
     }
     NoteRestored();
@@ -412,7 +427,9 @@ bool BrowserWindow::Reconciling() const { return reconcile_timer_.isActive(); }
 // a manager that takes a window on and then drops it (withdrawing it from a hide it handles
 // late) leaves the toolkit's exposure behind.
 void BrowserWindow::Reconcile() {
-  if (windowHandle() == nullptr) return;
+  // Without a manager that can be waited for, a difference could never be told from a change
+  // still on its way.
+  if (windowHandle() == nullptr || !ManagerAnswers()) return;
   // A busy manager may still be on its way: the window is compared only once the manager has
   // handled everything sent before.
   std::optional<ServerWindow> server;
@@ -458,7 +475,8 @@ void BrowserWindow::Reconcile() {
     if (!wanted_.minimized && !server->iconic && !server->maximized && wanted_.rect &&
         now != *wanted_.rect && rect_retries_ > 0) {
       --rect_retries_;
-      setGeometry(*wanted_.rect);
+      const QRect& rect = *wanted_.rect;
+      AskMoveResize(winId(), rect.x(), rect.y(), rect.width(), rect.height());
       asked = true;
     }
   }

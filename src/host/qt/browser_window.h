@@ -56,6 +56,7 @@ class BrowserWindow : public QWidget {
   bool OnScreenRestored() const;
   bool SizeFixed() const;
   void LeaveMaximized();
+  void MinimizeShown();
   void PrepareHiddenShow(bool minimized);
   void LeaveNativeMinimized();
   void AskBand();

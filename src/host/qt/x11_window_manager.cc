@@ -46,7 +46,7 @@ xcb_atom_t Atom(xcb_connection_t* c, std::string_view name) {
 // command would otherwise cost a round trip per atom.
 struct Atoms {
   xcb_atom_t supported, request_extents, frame_extents, state, above, wm_state, max_vert, max_horz,
-      hidden, change_state, active_window;
+      hidden, change_state, active_window, moveresize;
 };
 
 const Atoms& KnownAtoms(xcb_connection_t* c) {
@@ -60,7 +60,8 @@ const Atoms& KnownAtoms(xcb_connection_t* c) {
                            Atom(c, "_NET_WM_STATE_MAXIMIZED_HORZ"),
                            Atom(c, "_NET_WM_STATE_HIDDEN"),
                            Atom(c, "WM_CHANGE_STATE"),
-                           Atom(c, "_NET_ACTIVE_WINDOW")};
+                           Atom(c, "_NET_ACTIVE_WINDOW"),
+                           Atom(c, "_NET_MOVERESIZE_WINDOW")};
   return atoms;
 }
 
@@ -134,17 +135,22 @@ xcb_window_t MarkerWindow(xcb_connection_t* c) {
 
 }  // namespace
 
+bool ManagerAnswers() {
+  xcb_connection_t* c = Connection();
+  return c != nullptr && KnownAtoms(c).request_extents != XCB_ATOM_NONE &&
+         KnownAtoms(c).frame_extents != XCB_ATOM_NONE && Supports(c, KnownAtoms(c).request_extents);
+}
+
 // The manager handles requests in the order they reach it, so its answer to a request sent now
 // (a frame's extents, written on the marker window) comes after it has handled everything sent
 // before. The marker, not the browser's window, is asked: a manager answers the request only
 // for a window it does not have. A manager that does not offer the request is not waited for;
 // neither is one that does not answer within the limit.
 bool WaitForWindowManager(int limit_ms) {
+  if (!ManagerAnswers()) return true;
   xcb_connection_t* c = Connection();
-  if (c == nullptr) return true;
   const xcb_atom_t request = KnownAtoms(c).request_extents;
   const xcb_atom_t extents = KnownAtoms(c).frame_extents;
-  if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) return true;
   const xcb_window_t marker = MarkerWindow(c);
 
   xcb_delete_property(c, marker, extents);
@@ -271,6 +277,21 @@ void AskIconify(std::uintptr_t window) {
   if (c == nullptr || window == 0) return;
   constexpr uint32_t kIconicState = 3;
   SendToManager(c, static_cast<xcb_window_t>(window), KnownAtoms(c).change_state, {kIconicState});
+}
+
+// With static gravity the position is the window's own, without the frame, as the toolkit
+// gives it too. The toolkit is not asked: it sends nothing when its idea of the geometry, which
+// can lag behind the manager's, already matches.
+void AskMoveResize(std::uintptr_t window, int x, int y, int width, int height) {
+  xcb_connection_t* c = Connection();
+  if (c == nullptr || window == 0) return;
+  constexpr uint32_t kStaticGravity = 10;
+  constexpr uint32_t kAllFields = 0xfu << 8;  // x, y, width and height given
+  constexpr uint32_t kFromApplication = 1u << 12;
+  SendToManager(
+      c, static_cast<xcb_window_t>(window), KnownAtoms(c).moveresize,
+      {kStaticGravity | kAllFields | kFromApplication, static_cast<uint32_t>(x),
+       static_cast<uint32_t>(y), static_cast<uint32_t>(width), static_cast<uint32_t>(height)});
 }
 
 // As a pager or taskbar asks it on the user's behalf (source 2): a manager may turn an

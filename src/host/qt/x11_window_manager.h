@@ -15,6 +15,9 @@ namespace trb::host {
 // False only when a manager that can be asked did not answer in time.
 bool WaitForWindowManager(int limit_ms);
 
+// Whether there is a window manager that WaitForWindowManager can wait for.
+bool ManagerAnswers();
+
 // What the X server says of a window now: whether the manager has it (WM_STATE normal or
 // iconic), whether it is on the screen, its _NET_WM_STATE, and its rectangle in root
 // coordinates, without the frame.
@@ -53,6 +56,10 @@ std::optional<bool> MaximizedNow(std::uintptr_t window);
 
 // Asks the window manager to take `window`, which it has, out of its maximised state.
 void AskUnmaximize(std::uintptr_t window);
+
+// Asks the window manager to put `window`, which it has, at a rectangle (root coordinates,
+// without the frame).
+void AskMoveResize(std::uintptr_t window, int x, int y, int width, int height);
 
 // Asks the window manager to minimise `window`, which it has (ICCCM WM_CHANGE_STATE).
 void AskIconify(std::uintptr_t window);
