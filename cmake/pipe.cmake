@@ -17,7 +17,7 @@ target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads)
 target_link_libraries(trb_pipe PRIVATE nlohmann_json::nlohmann_json)
 
 if(TRBROWSER_CORE_TESTS)
-  add_executable(pipe_unit_tests tests/unit/window_model_test.cc)
+  add_executable(pipe_unit_tests tests/unit/window_model_test.cc tests/unit/window_check_test.cc)
   target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
   gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 endif()

@@ -8,4 +8,5 @@ set(TRB_PIPE_PORTABLE_SOURCES
   src/pipe/ui_calls.cc
   src/pipe/pipe_thread.cc
   src/pipe/window_model.cc
+  src/pipe/window_check.cc
 )

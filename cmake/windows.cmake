@@ -68,7 +68,7 @@ add_library(trb_pipe STATIC
 target_include_directories(trb_pipe PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(trb_pipe PUBLIC trb_policy Threads::Threads user32)
 
-add_executable(pipe_unit_tests tests/unit/window_model_test.cc)
+add_executable(pipe_unit_tests tests/unit/window_model_test.cc tests/unit/window_check_test.cc)
 target_link_libraries(pipe_unit_tests PRIVATE trb_pipe GTest::gtest_main)
 gtest_discover_tests(pipe_unit_tests NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60)
 

@@ -25,6 +25,10 @@ constexpr int kWithdrawWaitMs = 250;
 
 constexpr Qt::WindowStates kSized = Qt::WindowMaximized | Qt::WindowFullScreen;
 
+NormalRect RectOf(const QRect& r) {
+  return NormalRect{r.y(), r.x(), r.y() + r.height(), r.x() + r.width()};
+}
+
 }  // namespace
 
 BrowserWindow::BrowserWindow(std::function<void()> on_close_request,
@@ -432,54 +436,40 @@ void BrowserWindow::Reconcile() {
   if (windowHandle() == nullptr || !ManagerAnswers()) return;
   // A busy manager may still be on its way: the window is compared only once the manager has
   // handled everything sent before.
-  std::optional<ServerWindow> server;
-  if (WaitForWindowManager(kWithdrawWaitMs)) server = ReadServerWindow(winId());
-  bool asked = false;
-  if (!server) {
-    asked = true;  // not yet known: looked at again
-  } else if (!isVisible()) {
-    if (server->managed) {
-      Withdraw(winId());
-      asked = true;
-    }
-  } else if (!server->viewable && !server->iconic) {
-    // A quick hide and show can leave a window unmapped under some window managers.
-    if (!wanted_.minimized) {
-      reshowing_ = true;
-      hide();
-      PrepareHiddenShow(false);
-      PinPosition();
-      showNormal();
-      AskBand();
-      reshowing_ = false;
-    }
-    asked = true;
-  } else {
-    if (wanted_.minimized && !server->iconic) {
-      minimize_when_exposed_ = false;
-      AskIconify(winId());
-      asked = true;
-    } else if (!wanted_.minimized && server->iconic) {
-      AskActivate(winId());
-      asked = true;
-    }
-    if (wanted_.unmaximized && server->maximized) {
-      AskUnmaximize(winId());
-      asked = true;
-    }
-    if (server->above != topmost_) {
-      AskBand();
-      asked = true;
-    }
-    const QRect now(server->x, server->y, server->width, server->height);
-    if (!wanted_.minimized && !server->iconic && !server->maximized && wanted_.rect &&
-        now != *wanted_.rect && rect_retries_ > 0) {
-      --rect_retries_;
-      const QRect& rect = *wanted_.rect;
-      AskMoveResize(winId(), rect.x(), rect.y(), rect.width(), rect.height());
-      asked = true;
-    }
+  const std::optional<ObservedWindow> observed =
+      WaitForWindowManager(kWithdrawWaitMs) ? ReadServerWindow(winId()) : std::nullopt;
+  WantedWindow wanted{.visible = isVisible(),
+                      .minimized = wanted_.minimized,
+                      .unmaximized = wanted_.unmaximized,
+                      .topmost = topmost_,
+                      .rect = std::nullopt};
+  if (wanted_.rect && rect_retries_ > 0) wanted.rect = RectOf(*wanted_.rect);
+  // Not yet known: looked at again.
+  const WindowCorrections fix =
+      observed ? CorrectWindow(wanted, *observed) : WindowCorrections{.look_again = true};
+  if (fix.withdraw) Withdraw(winId());
+  if (fix.show_again) {
+    reshowing_ = true;
+    hide();
+    PrepareHiddenShow(false);
+    PinPosition();
+    showNormal();
+    AskBand();
+    reshowing_ = false;
   }
+  if (fix.iconify) {
+    minimize_when_exposed_ = false;  // done now
+    AskIconify(winId());
+  }
+  if (fix.activate) AskActivate(winId());
+  if (fix.unmaximize) AskUnmaximize(winId());
+  if (fix.band) AskBand();
+  if (fix.place) {
+    --rect_retries_;
+    const QRect& rect = *wanted_.rect;
+    AskMoveResize(winId(), rect.x(), rect.y(), rect.width(), rect.height());
+  }
+  const bool asked = fix.any();
   if (asked && !reconcile_until_.hasExpired()) reconcile_timer_.start(kReconcileMs);
 }
 

@@ -167,7 +167,7 @@ bool WaitForWindowManager(int limit_ms) {
   }
 }
 
-std::optional<ServerWindow> ReadServerWindow(std::uintptr_t window) {
+std::optional<ObservedWindow> ReadServerWindow(std::uintptr_t window) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return std::nullopt;
   const auto id = static_cast<xcb_window_t>(window);
@@ -194,17 +194,15 @@ std::optional<ServerWindow> ReadServerWindow(std::uintptr_t window) {
   const auto has = [&](xcb_atom_t atom) {
     return std::ranges::find(*states, atom) != states->end();
   };
-  ServerWindow server;
-  server.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-  server.managed = icccm_state == kNormalState || icccm_state == kIconicState;
-  server.iconic = icccm_state == kIconicState || has(atoms.hidden);
-  server.maximized = has(atoms.max_vert) && has(atoms.max_horz);
-  server.above = has(atoms.above);
-  server.x = position->dst_x;
-  server.y = position->dst_y;
-  server.width = geometry->width;
-  server.height = geometry->height;
-  return server;
+  ObservedWindow observed;
+  observed.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+  observed.managed = icccm_state == kNormalState || icccm_state == kIconicState;
+  observed.iconic = icccm_state == kIconicState || has(atoms.hidden);
+  observed.maximized = has(atoms.max_vert) && has(atoms.max_horz);
+  observed.above = has(atoms.above);
+  observed.rect = NormalRect{position->dst_y, position->dst_x, position->dst_y + geometry->height,
+                             position->dst_x + geometry->width};
+  return observed;
 }
 
 void WithMapsHeld(std::uintptr_t window, const std::function<void()>& change) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+#include "pipe/window_check.h"
+
 namespace trb::host {
 
 // Returns once the window manager has handled every request the program has already sent, or
@@ -20,20 +22,8 @@ bool ManagerAnswers();
 
 // What the X server says of a window now: whether the manager has it (WM_STATE normal or
 // iconic), whether it is on the screen, its _NET_WM_STATE, and its rectangle in root
-// coordinates, without the frame.
-struct ServerWindow {
-  bool managed = false;
-  bool viewable = false;
-  bool iconic = false;
-  bool maximized = false;
-  bool above = false;
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-};
-// Nothing outside X11, or when the window is gone.
-std::optional<ServerWindow> ReadServerWindow(std::uintptr_t window);
+// coordinates, without the frame. Nothing outside X11, or when the window is gone.
+std::optional<ObservedWindow> ReadServerWindow(std::uintptr_t window);
 
 // Runs `change` with every map of `window` held back. The toolkit maps a window it has down as
 // minimised at any change of its state, even while the window is hidden; for a hidden window
