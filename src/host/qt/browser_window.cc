@@ -469,8 +469,11 @@ void BrowserWindow::Reconcile() {
     const QRect& rect = *wanted_.rect;
     AskMoveResize(winId(), rect.x(), rect.y(), rect.width(), rect.height());
   }
-  const bool asked = fix.any();
-  if (asked && !reconcile_until_.hasExpired()) reconcile_timer_.start(kReconcileMs);
+  // A manager that did not answer is given time before it is waited for again: each wait
+  // holds up the page.
+  if (fix.any() && !reconcile_until_.hasExpired()) {
+    reconcile_timer_.start(observed ? kReconcileMs : kWithdrawWaitMs);
+  }
 }
 
 }  // namespace trb::host
