@@ -230,11 +230,12 @@ void BrowserWindow::ForbidResize() {
   WatchExposure();
   const QSize size = RestoredRect().size();
   LeaveMaximized();
-  if (!Reconciling()) wanted_ = Wanted{.minimized = isMinimized(), .rect = {}};
+  const bool minimized = MinimizedNow();
+  if (!Reconciling()) wanted_ = Wanted{.minimized = minimized, .rect = {}};
   wanted_.unmaximized = true;
   if (placement_) wanted_.rect = placement_;
   StartReconciling();
-  if (isVisible() && isMinimized() && windowHandle() != nullptr) {
+  if (minimized && windowHandle() != nullptr) {
     windowHandle()->setMinimumSize(size);
     windowHandle()->setMaximumSize(size);
     fixed_size_when_restored_ = size;
@@ -263,7 +264,7 @@ bool BrowserWindow::SizeFixed() const {
 // minimised one the window manager brings back, and it keeps no maximised state for a window
 // of fixed size (NORESIZE, the one caller for a minimised window).
 void BrowserWindow::LeaveMaximized() {
-  if (!isVisible() || isMinimized() || !(windowState() & kSized)) return;
+  if (!isVisible() || MinimizedNow() || !(windowState() & kSized)) return;
   const QRect restored = RestoredRect();
   setWindowState(windowState() & ~kSized);
   // Put back where it was by the program as well: the window manager's own restore can cross
@@ -343,6 +344,15 @@ void BrowserWindow::NoteSized() {
   if ((windowState() | (handle != nullptr ? handle->windowStates() : Qt::WindowNoState)) & kSized) {
     sized_ = geometry();
   }
+}
+
+// Minimised as the toolkit has it, or as the X server already says: the toolkit hears of a
+// minimise asked of the window manager directly (MinimizeShown) only a moment later.
+bool BrowserWindow::MinimizedNow() const {
+  if (!isVisible()) return false;
+  if (isMinimized()) return true;
+  const std::optional<ObservedWindow> observed = ReadServerWindow(winId());
+  return observed && observed->iconic;
 }
 
 bool BrowserWindow::SizedNow() const {

@@ -53,6 +53,7 @@ class BrowserWindow : public QWidget {
   // Whether the window is maximised or full screen, its maximised state as the window manager
   // has it now (MaximizedNow).
   bool SizedNow() const;
+  bool MinimizedNow() const;
   bool OnScreenRestored() const;
   bool SizeFixed() const;
   void LeaveMaximized();
