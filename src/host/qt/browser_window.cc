@@ -25,8 +25,9 @@ constexpr int kWithdrawWaitMs = 250;
 
 constexpr Qt::WindowStates kSized = Qt::WindowMaximized | Qt::WindowFullScreen;
 
-NormalRect RectOf(const QRect& r) {
-  return NormalRect{r.y(), r.x(), r.y() + r.height(), r.x() + r.width()};
+std::optional<NormalRect> RectOf(const std::optional<QRect>& r) {
+  if (!r) return std::nullopt;
+  return NormalRect{r->y(), r->x(), r->y() + r->height(), r->x() + r->width()};
 }
 
 }  // namespace
@@ -125,7 +126,7 @@ void BrowserWindow::ShowRestored() {
     // before the toolkit has heard of the hide: its exposure checks the placement.
     if (was_shown) KeepPlacement();
   }
-  wanted_ = Wanted{.minimized = false, .unmaximized = true, .rect = placement_};
+  wanted_ = WantedWindow{.unmaximized = true, .rect = RectOf(placement_)};
   rect_retries_ = kPlacementRetries;
   StartReconciling();
 }
@@ -136,7 +137,7 @@ void BrowserWindow::Minimize() {
   QWindow* handle = windowHandle();
   if (handle == nullptr) return;
   // Right behind other commands, it keeps what they asked of the restored window.
-  if (!Reconciling()) wanted_ = Wanted{};
+  if (!Reconciling()) wanted_ = WantedWindow{};
   wanted_.minimized = true;
   StartReconciling();
   if (isVisible() && !isMinimized() && !handle->isExposed()) {
@@ -184,7 +185,7 @@ void BrowserWindow::Hide() {
   activate_when_exposed_ = false;
   hide();
   LeaveNativeMinimized();
-  wanted_ = Wanted{};
+  wanted_ = WantedWindow{};
   StartReconciling();
 }
 
@@ -229,11 +230,11 @@ void BrowserWindow::LeaveNativeMinimized() {
 void BrowserWindow::ForbidResize() {
   WatchExposure();
   const QSize size = RestoredRect().size();
-  LeaveMaximized();
   const bool minimized = MinimizedNow();
-  if (!Reconciling()) wanted_ = Wanted{.minimized = minimized, .rect = {}};
+  LeaveMaximized(minimized);
+  if (!Reconciling()) wanted_ = WantedWindow{.minimized = minimized, .rect = {}};
   wanted_.unmaximized = true;
-  if (placement_) wanted_.rect = placement_;
+  if (placement_) wanted_.rect = RectOf(placement_);
   StartReconciling();
   if (minimized && windowHandle() != nullptr) {
     windowHandle()->setMinimumSize(size);
@@ -263,8 +264,8 @@ bool BrowserWindow::SizeFixed() const {
 // in (ShowRestored the restored one, Minimize one without the maximised state, see there); a
 // minimised one the window manager brings back, and it keeps no maximised state for a window
 // of fixed size (NORESIZE, the one caller for a minimised window).
-void BrowserWindow::LeaveMaximized() {
-  if (!isVisible() || MinimizedNow() || !(windowState() & kSized)) return;
+void BrowserWindow::LeaveMaximized(bool minimized) {
+  if (!isVisible() || minimized || !(windowState() & kSized)) return;
   const QRect restored = RestoredRect();
   setWindowState(windowState() & ~kSized);
   // Put back where it was by the program as well: the window manager's own restore can cross
@@ -304,7 +305,7 @@ void BrowserWindow::Place(const QRect& rect) {
   placement_ = rect;
   placement_retries_ = kPlacementRetries;
   sized_.reset();  // the controller's rectangle is a restored one, wherever it lies
-  wanted_ = Wanted{.minimized = false, .unmaximized = true, .rect = {}};
+  wanted_ = WantedWindow{.unmaximized = true, .rect = {}};
   StartReconciling();
 }
 
@@ -441,19 +442,18 @@ bool BrowserWindow::Reconciling() const { return reconcile_timer_.isActive(); }
 // a manager that takes a window on and then drops it (withdrawing it from a hide it handles
 // late) leaves the toolkit's exposure behind.
 void BrowserWindow::Reconcile() {
-  // Without a manager that can be waited for, a difference could never be told from a change
-  // still on its way.
-  if (windowHandle() == nullptr || !ManagerAnswers()) return;
+  if (windowHandle() == nullptr) return;
   // A busy manager may still be on its way: the window is compared only once the manager has
-  // handled everything sent before.
+  // handled everything sent before. Without a manager that can be waited for, a difference
+  // could never be told from a change still on its way.
+  const ManagerWait wait = WaitForWindowManager(kWithdrawWaitMs);
+  if (wait == ManagerWait::kCannotAsk) return;
   const std::optional<ObservedWindow> observed =
-      WaitForWindowManager(kWithdrawWaitMs) ? ReadServerWindow(winId()) : std::nullopt;
-  WantedWindow wanted{.visible = isVisible(),
-                      .minimized = wanted_.minimized,
-                      .unmaximized = wanted_.unmaximized,
-                      .topmost = topmost_,
-                      .rect = std::nullopt};
-  if (wanted_.rect && rect_retries_ > 0) wanted.rect = RectOf(*wanted_.rect);
+      wait == ManagerWait::kHandled ? ReadServerWindow(winId()) : std::nullopt;
+  WantedWindow wanted = wanted_;
+  wanted.visible = isVisible();
+  wanted.topmost = topmost_;
+  if (rect_retries_ <= 0) wanted.rect.reset();
   // Not yet known: looked at again.
   const WindowCorrections fix =
       observed ? CorrectWindow(wanted, *observed) : WindowCorrections{.look_again = true};
@@ -476,8 +476,7 @@ void BrowserWindow::Reconcile() {
   if (fix.band) AskBand();
   if (fix.place) {
     --rect_retries_;
-    const QRect& rect = *wanted_.rect;
-    AskMoveResize(winId(), rect.x(), rect.y(), rect.width(), rect.height());
+    AskMoveResize(winId(), *wanted.rect);
   }
   // A manager that did not answer is given time before it is waited for again: each wait
   // holds up the page.

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "host/engine.h"
+#include "pipe/window_check.h"
 
 namespace trb::host {
 
@@ -56,7 +57,7 @@ class BrowserWindow : public QWidget {
   bool MinimizedNow() const;
   bool OnScreenRestored() const;
   bool SizeFixed() const;
-  void LeaveMaximized();
+  void LeaveMaximized(bool minimized);
   void MinimizeShown();
   void PrepareHiddenShow(bool minimized);
   void LeaveNativeMinimized();
@@ -97,17 +98,13 @@ class BrowserWindow : public QWidget {
   std::optional<QSize> fixed_size_when_restored_;
   bool filter_installed_ = false;
   bool shown_before_ = false;  // placed on the screen, or in the taskbar, once
-  // What the controller's last commands asked of a shown window. The toolkit and the window
-  // manager can carry quick commands out in another order than they were made (an activation
-  // after a minimise, a minimise that crosses a map), so once the manager has handled them the
-  // X server is asked, and the manager asked again where the window differs (Reconcile). Only
-  // for a while after a command: later changes are the user's.
-  struct Wanted {
-    bool minimized = false;
-    bool unmaximized = false;   // out of the maximised state (SHOW, GEOMETRY, NORESIZE)
-    std::optional<QRect> rect;  // where a restored window is to be
-  };
-  Wanted wanted_;
+  // What the controller's last commands asked of a shown window (whether it is shown, and the
+  // band, are filled in when it is checked). The toolkit and the window manager can carry quick
+  // commands out in another order than they were made (an activation after a minimise, a
+  // minimise that crosses a map), so once the manager has handled them the X server is asked,
+  // and the manager asked again where the window differs (Reconcile). Only for a while after a
+  // command: later changes are the user's.
+  WantedWindow wanted_;
   QTimer reconcile_timer_;
   QDeadlineTimer reconcile_until_;
   int rect_retries_ = 0;

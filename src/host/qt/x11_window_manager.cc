@@ -96,8 +96,16 @@ std::optional<std::vector<xcb_atom_t>> StateAtoms(xcb_connection_t* c, xcb_windo
   return atoms;
 }
 
-// Sends the window manager a client message about `id` (EWMH: to the root window, for the
-// manager's substructure redirect).
+// Sends an event to the window manager (EWMH: to the root window, for the manager's
+// substructure redirect).
+void SendToRoot(xcb_connection_t* c, const void* event) {
+  xcb_send_event(c, 0, Root(c),
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 static_cast<const char*>(event));
+  xcb_flush(c);
+}
+
+// Sends the window manager a client message about `id`.
 void SendToManager(xcb_connection_t* c, xcb_window_t id, xcb_atom_t type,
                    std::initializer_list<uint32_t> data) {
   xcb_client_message_event_t event{};
@@ -106,10 +114,13 @@ void SendToManager(xcb_connection_t* c, xcb_window_t id, xcb_atom_t type,
   event.window = id;
   event.type = type;
   std::ranges::copy(data, event.data.data32);
-  xcb_send_event(c, 0, Root(c),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(c);
+  SendToRoot(c, &event);
+}
+
+// Whether _NET_WM_STATE atoms say maximised, both ways.
+bool Maximized(xcb_connection_t* c, const std::vector<xcb_atom_t>& states) {
+  return std::ranges::find(states, KnownAtoms(c).max_vert) != states.end() &&
+         std::ranges::find(states, KnownAtoms(c).max_horz) != states.end();
 }
 
 // Asks the window manager to add or remove one or two _NET_WM_STATE atoms of a window it has.
@@ -135,22 +146,18 @@ xcb_window_t MarkerWindow(xcb_connection_t* c) {
 
 }  // namespace
 
-bool ManagerAnswers() {
-  xcb_connection_t* c = Connection();
-  return c != nullptr && KnownAtoms(c).request_extents != XCB_ATOM_NONE &&
-         KnownAtoms(c).frame_extents != XCB_ATOM_NONE && Supports(c, KnownAtoms(c).request_extents);
-}
-
 // The manager handles requests in the order they reach it, so its answer to a request sent now
 // (a frame's extents, written on the marker window) comes after it has handled everything sent
 // before. The marker, not the browser's window, is asked: a manager answers the request only
-// for a window it does not have. A manager that does not offer the request is not waited for;
-// neither is one that does not answer within the limit.
-bool WaitForWindowManager(int limit_ms) {
-  if (!ManagerAnswers()) return true;
+// for a window it does not have.
+ManagerWait WaitForWindowManager(int limit_ms) {
   xcb_connection_t* c = Connection();
+  if (c == nullptr) return ManagerWait::kCannotAsk;
   const xcb_atom_t request = KnownAtoms(c).request_extents;
   const xcb_atom_t extents = KnownAtoms(c).frame_extents;
+  if (request == XCB_ATOM_NONE || extents == XCB_ATOM_NONE || !Supports(c, request)) {
+    return ManagerWait::kCannotAsk;
+  }
   const xcb_window_t marker = MarkerWindow(c);
 
   xcb_delete_property(c, marker, extents);
@@ -160,9 +167,10 @@ bool WaitForWindowManager(int limit_ms) {
   while (true) {
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         c, xcb_get_property(c, 0, marker, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
-    if (reply == nullptr) return true;
-    if (xcb_get_property_value_length(reply.get()) > 0) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (reply == nullptr || xcb_get_property_value_length(reply.get()) > 0) {
+      return ManagerWait::kHandled;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return ManagerWait::kTimedOut;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -198,7 +206,7 @@ std::optional<ObservedWindow> ReadServerWindow(std::uintptr_t window) {
   observed.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
   observed.managed = icccm_state == kNormalState || icccm_state == kIconicState;
   observed.iconic = icccm_state == kIconicState || has(atoms.hidden);
-  observed.maximized = has(atoms.max_vert) && has(atoms.max_horz);
+  observed.maximized = Maximized(c, *states);
   observed.above = has(atoms.above);
   observed.rect = NormalRect{position->dst_y, position->dst_x, position->dst_y + geometry->height,
                              position->dst_x + geometry->width};
@@ -259,8 +267,7 @@ std::optional<bool> MaximizedNow(std::uintptr_t window) {
   const std::optional<std::vector<xcb_atom_t>> atoms =
       StateAtoms(c, static_cast<xcb_window_t>(window));
   if (!atoms) return std::nullopt;
-  const auto has = [&](xcb_atom_t atom) { return std::ranges::find(*atoms, atom) != atoms->end(); };
-  return has(KnownAtoms(c).max_vert) && has(KnownAtoms(c).max_horz);
+  return Maximized(c, *atoms);
 }
 
 void AskUnmaximize(std::uintptr_t window) {
@@ -280,16 +287,16 @@ void AskIconify(std::uintptr_t window) {
 // With static gravity the position is the window's own, without the frame, as the toolkit
 // gives it too. The toolkit is not asked: it sends nothing when its idea of the geometry, which
 // can lag behind the manager's, already matches.
-void AskMoveResize(std::uintptr_t window, int x, int y, int width, int height) {
+void AskMoveResize(std::uintptr_t window, const NormalRect& rect) {
   xcb_connection_t* c = Connection();
   if (c == nullptr || window == 0) return;
   constexpr uint32_t kStaticGravity = 10;
   constexpr uint32_t kAllFields = 0xfu << 8;  // x, y, width and height given
   constexpr uint32_t kFromApplication = 1u << 12;
-  SendToManager(
-      c, static_cast<xcb_window_t>(window), KnownAtoms(c).moveresize,
-      {kStaticGravity | kAllFields | kFromApplication, static_cast<uint32_t>(x),
-       static_cast<uint32_t>(y), static_cast<uint32_t>(width), static_cast<uint32_t>(height)});
+  SendToManager(c, static_cast<xcb_window_t>(window), KnownAtoms(c).moveresize,
+                {kStaticGravity | kAllFields | kFromApplication, static_cast<uint32_t>(rect.left),
+                 static_cast<uint32_t>(rect.top), static_cast<uint32_t>(rect.right - rect.left),
+                 static_cast<uint32_t>(rect.bottom - rect.top)});
 }
 
 // As a pager or taskbar asks it on the user's behalf (source 2): a manager may turn an
@@ -315,10 +322,7 @@ void Withdraw(std::uintptr_t window) {
   event.event = Root(c);
   event.window = id;
   event.from_configure = 0;
-  xcb_send_event(c, 0, Root(c),
-                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(c);
+  SendToRoot(c, &event);
 }
 
 }  // namespace trb::host

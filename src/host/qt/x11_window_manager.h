@@ -11,14 +11,15 @@
 
 namespace trb::host {
 
+// How a wait for the window manager ended: it has handled every request the program had sent;
+// it did not answer within the limit; or there is no manager that can be asked (none at all,
+// one that does not offer _NET_REQUEST_FRAME_EXTENTS, or no X11), so nothing was waited for.
+enum class ManagerWait { kHandled, kTimedOut, kCannotAsk };
+
 // Returns once the window manager has handled every request the program has already sent, or
 // after `limit_ms`. A manager that is still withdrawing a window from a quick hide wipes the
 // states written on it for the next show, so a show waits for this first (ICCCM 4.1.4).
-// False only when a manager that can be asked did not answer in time.
-bool WaitForWindowManager(int limit_ms);
-
-// Whether there is a window manager that WaitForWindowManager can wait for.
-bool ManagerAnswers();
+ManagerWait WaitForWindowManager(int limit_ms);
 
 // What the X server says of a window now: whether the manager has it (WM_STATE normal or
 // iconic), whether it is on the screen, its _NET_WM_STATE, and its rectangle in root
@@ -49,7 +50,7 @@ void AskUnmaximize(std::uintptr_t window);
 
 // Asks the window manager to put `window`, which it has, at a rectangle (root coordinates,
 // without the frame).
-void AskMoveResize(std::uintptr_t window, int x, int y, int width, int height);
+void AskMoveResize(std::uintptr_t window, const NormalRect& rect);
 
 // Asks the window manager to minimise `window`, which it has (ICCCM WM_CHANGE_STATE).
 void AskIconify(std::uintptr_t window);
