@@ -50,8 +50,9 @@ finished() {
 
 status=0
 # A test that fails here is printed and run once more; only a second failure fails the run. The
-# display tests drive a real window manager, and some races between it and the browser are
-# still open (a few window sequences in a hundred); a fault that shows every time still fails.
+# display tests wait on a real engine and window manager beside the two background builds, and
+# one retry keeps a slow moment on a loaded machine from failing the run; a fault that shows
+# every time still fails.
 phase "tests" scripts/with-display.sh ctest --preset default -j 2 --repeat until-pass:2 || status=1
 if phase "waiting for the asan build" finished asan; then
   phase "asan tests" ctest --preset asan -j "$jobs" || status=1
